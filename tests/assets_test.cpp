@@ -1,0 +1,464 @@
+// Checks the committed tree bitmaps and icon by reading the files themselves, so a change in the
+// generator that breaks what the tree and the shell expect shows up here.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Rgb
+{
+    int r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Rgb& c)
+{
+    return os << '(' << c.r << ',' << c.g << ',' << c.b << ')';
+}
+
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kLightGrey{192, 192, 192};
+constexpr Rgb kDarkGreen{0, 128, 0};
+constexpr Rgb kBrightGreen{0, 255, 0};
+
+constexpr int kCell = 16;
+constexpr int kBoxFirst = 2; // the box's top row and left column
+constexpr int kBoxLast = 13; // its bottom row and right column
+
+Bytes readAsset(const std::string& name)
+{
+    std::ifstream in(std::string(KESTRIN_ASSET_DIR) + "/" + name, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot open " + name);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::uint32_t le16(const Bytes& f, std::size_t at)
+{
+    return static_cast<std::uint32_t>(f.at(at) | f.at(at + 1) << 8);
+}
+
+std::uint32_t le32(const Bytes& f, std::size_t at)
+{
+    return le16(f, at) | le16(f, at + 2) << 16;
+}
+
+std::int32_t sle32(const Bytes& f, std::size_t at)
+{
+    return static_cast<std::int32_t>(le32(f, at));
+}
+
+int stride(int width, int bpp)
+{
+    return (width * bpp + 31) / 32 * 4;
+}
+
+// A BITMAPINFOHEADER image inside a file: header, palette, rows bottom-up.
+struct Dib
+{
+    const Bytes* file = nullptr;
+    std::uint32_t headerSize = 0, compression = 0;
+    int width = 0, height = 0, planes = 0, bpp = 0;
+    std::vector<Rgb> palette;
+    std::size_t bits = 0; // offset of the first (bottom) row
+
+    // Raw value of pixel (x, y), y from the top, in an image `rows` tall whose rows start at `start`.
+    std::uint32_t value(int x, int y, int rows, int depth, std::size_t start) const
+    {
+        if (x < 0 || y < 0 || x >= width || y >= rows) throw std::out_of_range("pixel outside the image");
+        std::size_t row = start + static_cast<std::size_t>((rows - 1 - y) * stride(width, depth));
+        if (depth == 32) return le32(*file, row + static_cast<std::size_t>(x) * 4);
+        if (depth == 24)
+        {
+            std::size_t p = row + static_cast<std::size_t>(x) * 3;
+            return static_cast<std::uint32_t>(file->at(p) | file->at(p + 1) << 8 | file->at(p + 2) << 16);
+        }
+        int bit = x * depth;
+        return (file->at(row + static_cast<std::size_t>(bit / 8)) >> (8 - depth - bit % 8)) &
+               ((1u << depth) - 1);
+    }
+};
+
+Dib readDib(const Bytes& f, std::size_t at)
+{
+    Dib d;
+    d.file = &f;
+    d.headerSize = le32(f, at);
+    d.width = sle32(f, at + 4);
+    d.height = sle32(f, at + 8);
+    d.planes = static_cast<int>(le16(f, at + 12));
+    d.bpp = static_cast<int>(le16(f, at + 14));
+    d.compression = le32(f, at + 16);
+    std::uint32_t used = le32(f, at + 32);
+    std::uint32_t colours = d.bpp <= 8 ? (used != 0 ? used : 1u << d.bpp) : used;
+    std::size_t pal = at + d.headerSize;
+    for (std::uint32_t i = 0; i < colours; ++i)
+        d.palette.push_back({f.at(pal + 4 * i + 2), f.at(pal + 4 * i + 1), f.at(pal + 4 * i)});
+    d.bits = pal + 4 * colours;
+    return d;
+}
+
+// One of the 16x16 tree bitmaps.
+struct Bitmap
+{
+    Bytes file;
+    Dib dib; // points into file, hence no copies
+
+    Bitmap(const Bitmap&) = delete;
+    Bitmap& operator=(const Bitmap&) = delete;
+
+    explicit Bitmap(const std::string& name) : file(readAsset(name))
+    {
+        if (file.size() < 54 || file[0] != 'B' || file[1] != 'M')
+            throw std::runtime_error(name + " is not a BMP file");
+        if (le32(file, 2) != file.size()) throw std::runtime_error(name + ": file size field is wrong");
+        dib = readDib(file, 14);
+        if (le32(file, 10) != dib.bits)
+            throw std::runtime_error(name + ": pixel offset does not follow the palette");
+        if (dib.height <= 0 ||
+            dib.bits + static_cast<std::size_t>(stride(dib.width, dib.bpp) * dib.height) > file.size())
+            throw std::runtime_error(name + ": pixel rows missing");
+    }
+
+    Rgb rgb(int x, int y) const
+    {
+        std::uint32_t v = dib.value(x, y, dib.height, dib.bpp, dib.bits);
+        if (dib.bpp <= 8) return dib.palette.at(v);
+        return {static_cast<int>(v >> 16 & 0xff), static_cast<int>(v >> 8 & 0xff),
+                static_cast<int>(v & 0xff)};
+    }
+
+    // For a mask: black keeps the image, white lets the background through.
+    bool opaque(int x, int y) const { return rgb(x, y) == kBlack; }
+};
+
+bool onBoxEdge(int x, int y)
+{
+    bool within = x >= kBoxFirst && x <= kBoxLast && y >= kBoxFirst && y <= kBoxLast;
+    return within && (x == kBoxFirst || x == kBoxLast || y == kBoxFirst || y == kBoxLast);
+}
+
+bool inBoxInterior(int x, int y)
+{
+    return x > kBoxFirst && x < kBoxLast && y > kBoxFirst && y < kBoxLast;
+}
+
+bool isTickGreen(const Rgb& c)
+{
+    return c == kDarkGreen || c == kBrightGreen;
+}
+
+bool isGreenish(const Rgb& c)
+{
+    return c.g > c.r && c.g > c.b;
+}
+
+bool isYellow(const Rgb& c)
+{
+    return c.r >= 180 && c.g >= 130 && c.b + 60 <= c.g;
+}
+
+TEST(TreeBitmaps, HaveTheExpectedFormats)
+{
+    const std::array<std::pair<const char*, int>, 8> files{{{"ticked.bmp", 4},
+                                                            {"unticked.bmp", 4},
+                                                            {"ticked_mask.bmp", 1},
+                                                            {"unticked_mask.bmp", 1},
+                                                            {"folder_closed.bmp", 24},
+                                                            {"folder_open.bmp", 24},
+                                                            {"folder_closed_mask.bmp", 1},
+                                                            {"folder_open_mask.bmp", 1}}};
+    const std::vector<Rgb> vga{{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                               {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+                               {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                               {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+    for (const auto& [name, bpp] : files)
+    {
+        SCOPED_TRACE(name);
+        Bitmap bmp(name);
+        EXPECT_EQ(bmp.dib.headerSize, 40u);
+        EXPECT_EQ(bmp.dib.width, kCell);
+        EXPECT_EQ(bmp.dib.height, kCell); // positive, so bottom-up
+        EXPECT_EQ(bmp.dib.planes, 1);
+        EXPECT_EQ(bmp.dib.bpp, bpp);
+        EXPECT_EQ(bmp.dib.compression, 0u); // BI_RGB
+        EXPECT_EQ(bmp.file.size(), bmp.dib.bits + static_cast<std::size_t>(stride(kCell, bpp) * kCell));
+        const std::vector<Rgb> palette = bpp == 4   ? vga
+                                         : bpp == 1 ? std::vector<Rgb>{kBlack, kWhite}
+                                                    : std::vector<Rgb>{};
+        EXPECT_EQ(bmp.dib.palette, palette);
+    }
+}
+
+TEST(TickBoxes, EdgesAreBlackTopLeftAndGreyBottomRight)
+{
+    for (const char* base : {"ticked", "unticked"})
+    {
+        SCOPED_TRACE(base);
+        Bitmap image(std::string(base) + ".bmp"), mask(std::string(base) + "_mask.bmp");
+        for (int i = kBoxFirst; i <= kBoxLast; ++i)
+        {
+            SCOPED_TRACE(i);
+            // The grey sides own both their end pixels: (13,2) and (2,13) are grey.
+            Rgb topLeft = i == kBoxLast ? kLightGrey : kBlack;
+            EXPECT_EQ(image.rgb(i, kBoxFirst), topLeft);
+            EXPECT_EQ(image.rgb(kBoxFirst, i), topLeft);
+            EXPECT_EQ(image.rgb(i, kBoxLast), kLightGrey);
+            EXPECT_EQ(image.rgb(kBoxLast, i), kLightGrey);
+            EXPECT_TRUE(mask.opaque(i, kBoxFirst) && mask.opaque(kBoxFirst, i));
+            EXPECT_TRUE(mask.opaque(i, kBoxLast) && mask.opaque(kBoxLast, i));
+        }
+    }
+}
+
+TEST(TickBoxes, MaskIsOpaqueExactlyOnTheEdgesAndTheTick)
+{
+    for (bool ticked : {true, false})
+    {
+        std::string base = ticked ? "ticked" : "unticked";
+        SCOPED_TRACE(base);
+        Bitmap image(base + ".bmp"), mask(base + "_mask.bmp");
+        for (int y = 0; y < kCell; ++y)
+            for (int x = 0; x < kCell; ++x)
+            {
+                bool tick = ticked && inBoxInterior(x, y) && isTickGreen(image.rgb(x, y));
+                EXPECT_EQ(mask.opaque(x, y), onBoxEdge(x, y) || tick) << "at (" << x << ',' << y << ')';
+            }
+    }
+}
+
+TEST(TickBoxes, TickIsDarkAndBrightGreenInsideTheBox)
+{
+    Bitmap ticked("ticked.bmp"), tickedMask("ticked_mask.bmp"), unticked("unticked.bmp");
+    int dark = 0, bright = 0;
+    for (int y = 0; y < kCell; ++y)
+        for (int x = 0; x < kCell; ++x)
+        {
+            SCOPED_TRACE(testing::Message() << "at (" << x << ',' << y << ')');
+            Rgb c = ticked.rgb(x, y);
+            dark += c == kDarkGreen;
+            bright += c == kBrightGreen;
+            if (tickedMask.opaque(x, y) && !onBoxEdge(x, y))
+            {
+                EXPECT_TRUE(inBoxInterior(x, y));
+                EXPECT_TRUE(isTickGreen(c)) << c;
+            }
+            EXPECT_FALSE(isGreenish(unticked.rgb(x, y))) << unticked.rgb(x, y);
+        }
+    EXPECT_GT(dark, 0);
+    EXPECT_GT(bright, 0);
+    EXPECT_GE(dark + bright, 12) << "the tick should be more than a speck";
+}
+
+TEST(TreeBitmaps, ColourIsBlackWhereverTheMaskIsTransparent)
+{
+    for (const char* base : {"ticked", "unticked", "folder_closed", "folder_open"})
+    {
+        SCOPED_TRACE(base);
+        Bitmap image(std::string(base) + ".bmp"), mask(std::string(base) + "_mask.bmp");
+        int transparent = 0;
+        for (int y = 0; y < kCell; ++y)
+            for (int x = 0; x < kCell; ++x)
+                if (!mask.opaque(x, y))
+                {
+                    ++transparent;
+                    EXPECT_EQ(mask.rgb(x, y), kWhite);
+                    EXPECT_EQ(image.rgb(x, y), kBlack) << "at (" << x << ',' << y << ')';
+                }
+        EXPECT_GT(transparent, 0);
+    }
+}
+
+TEST(Folders, AreMostlyYellowAndOpenDiffersFromClosed)
+{
+    Bitmap closed("folder_closed.bmp"), closedMask("folder_closed_mask.bmp");
+    Bitmap open("folder_open.bmp"), openMask("folder_open_mask.bmp");
+    auto check = [](const Bitmap& image, const Bitmap& mask)
+    {
+        EXPECT_EQ(image.dib.bpp, 24);
+        int opaque = 0, yellow = 0;
+        for (int y = 0; y < kCell; ++y)
+            for (int x = 0; x < kCell; ++x)
+                if (mask.opaque(x, y))
+                {
+                    ++opaque;
+                    yellow += isYellow(image.rgb(x, y));
+                }
+        EXPECT_GE(opaque, 100) << "a folder fills most of the cell";
+        EXPECT_GT(yellow * 10, opaque * 6) << yellow << " of " << opaque << " opaque pixels are yellow";
+        EXPECT_FALSE(mask.opaque(0, 0)) << "and is transparent around it";
+        EXPECT_FALSE(mask.opaque(kCell - 1, kCell - 1)) << "and is transparent around it";
+    };
+    {
+        SCOPED_TRACE("closed");
+        check(closed, closedMask);
+    }
+    {
+        SCOPED_TRACE("open");
+        check(open, openMask);
+    }
+    int differing = 0;
+    for (int y = 0; y < kCell; ++y)
+        for (int x = 0; x < kCell; ++x)
+            differing +=
+                closed.rgb(x, y) != open.rgb(x, y) || closedMask.opaque(x, y) != openMask.opaque(x, y);
+    EXPECT_GE(differing, 16);
+}
+
+// One image of the icon, with its directory entry.
+struct IconFrame
+{
+    int dirWidth, dirHeight, dirPlanes, dirBpp;
+    std::uint32_t bytes, offset;
+    Dib dib;
+
+    int size() const { return dib.width; }
+    std::size_t andRows() const { return dib.bits + static_cast<std::size_t>(stride(size(), 32) * size()); }
+    std::uint32_t bgra(int x, int y) const { return dib.value(x, y, size(), 32, dib.bits); }
+    int alpha(int x, int y) const { return static_cast<int>(bgra(x, y) >> 24); }
+    bool andBit(int x, int y) const { return dib.value(x, y, size(), 1, andRows()) != 0; }
+    Rgb rgb(int x, int y) const
+    {
+        std::uint32_t v = bgra(x, y);
+        return {static_cast<int>(v >> 16 & 0xff), static_cast<int>(v >> 8 & 0xff),
+                static_cast<int>(v & 0xff)};
+    }
+};
+
+struct Icon
+{
+    Bytes file = readAsset("kestrin.ico");
+    int type = 0;
+    std::vector<IconFrame> frames; // point into file, hence no copies
+
+    Icon(const Icon&) = delete;
+    Icon& operator=(const Icon&) = delete;
+
+    Icon()
+    {
+        type = static_cast<int>(le16(file, 2));
+        int count = static_cast<int>(le16(file, 4));
+        for (int i = 0; i < count; ++i)
+        {
+            std::size_t e = 6 + 16 * static_cast<std::size_t>(i);
+            IconFrame f{file.at(e),
+                        file.at(e + 1),
+                        static_cast<int>(le16(file, e + 4)),
+                        static_cast<int>(le16(file, e + 6)),
+                        le32(file, e + 8),
+                        le32(file, e + 12),
+                        {}};
+            if (std::size_t{f.offset} + f.bytes > file.size())
+                throw std::runtime_error("icon image runs past the end of the file");
+            f.dib = readDib(file, f.offset);
+            frames.push_back(f);
+        }
+    }
+};
+
+enum class Hue
+{
+    None,
+    Red,
+    Green,
+    Blue,
+    Yellow
+};
+
+// Which blade colour a pixel belongs to; shaded and outlined parts count with their blade.
+Hue hueOf(const Rgb& c)
+{
+    if (c.r * 2 > c.b * 3 && c.g * 2 > c.b * 3 && c.g * 10 > c.r * 6) return Hue::Yellow;
+    if (c.r * 10 > c.g * 18 && c.r * 10 > c.b * 18) return Hue::Red;
+    if (c.g * 10 > c.r * 13 && c.g * 10 > c.b * 13) return Hue::Green;
+    if (c.b * 10 > c.r * 13 && c.b * 10 > c.g * 13) return Hue::Blue;
+    return Hue::None;
+}
+
+TEST(AppIcon, HasSixThirtyTwoBitFrames)
+{
+    Icon icon;
+    EXPECT_EQ(icon.type, 1);
+    std::vector<int> sizes;
+    for (const IconFrame& f : icon.frames)
+    {
+        int size = f.size();
+        SCOPED_TRACE(size);
+        sizes.push_back(size);
+        EXPECT_EQ(f.dirWidth, size == 256 ? 0 : size);
+        EXPECT_EQ(f.dirHeight, f.dirWidth);
+        EXPECT_EQ(f.dirPlanes, 1);
+        EXPECT_EQ(f.dirBpp, 32);
+        EXPECT_EQ(f.dib.headerSize, 40u);
+        EXPECT_EQ(f.dib.height, 2 * size);
+        EXPECT_EQ(f.dib.planes, 1);
+        EXPECT_EQ(f.dib.bpp, 32);
+        EXPECT_EQ(f.dib.compression, 0u);
+        EXPECT_EQ(f.bytes, 40u + static_cast<std::uint32_t>((stride(size, 32) + stride(size, 1)) * size));
+        int clear = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+            {
+                EXPECT_EQ(f.andBit(x, y), f.alpha(x, y) == 0) << "at (" << x << ',' << y << ')';
+                clear += f.alpha(x, y) == 0;
+            }
+        EXPECT_GT(clear, 0);
+        EXPECT_LT(clear, size * size);
+    }
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 48, 256}));
+}
+
+TEST(AppIcon, IsAFourColourPinwheelOnClearCorners)
+{
+    Icon icon;
+    ASSERT_FALSE(icon.frames.empty());
+    bool saw32 = false;
+    for (const IconFrame& f : icon.frames)
+    {
+        int size = f.size(), last = size - 1;
+        saw32 = saw32 || size == 32;
+        SCOPED_TRACE(size);
+        EXPECT_EQ(f.alpha(0, 0), 0);
+        EXPECT_EQ(f.alpha(last, 0), 0);
+        EXPECT_EQ(f.alpha(0, last), 0);
+        EXPECT_EQ(f.alpha(last, last), 0);
+
+        // counts[quadrant][hue], quadrants in reading order.
+        std::array<std::array<int, 5>, 4> counts{};
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                if (f.alpha(x, y) >= 128)
+                    ++counts[(y >= size / 2) * 2 + (x >= size / 2)][static_cast<int>(hueOf(f.rgb(x, y)))];
+        std::vector<int> winners;
+        for (const auto& quadrant : counts)
+        {
+            std::array<int, 4> blades{quadrant[1], quadrant[2], quadrant[3], quadrant[4]};
+            auto best = std::max_element(blades.begin(), blades.end());
+            int runnerUp = 0;
+            for (auto it = blades.begin(); it != blades.end(); ++it)
+                if (it != best) runnerUp = std::max(runnerUp, *it);
+            EXPECT_GT(*best, 2 * runnerUp) << "no colour dominates a quadrant";
+            EXPECT_GE(*best * 8, size * size / 4) << "a quadrant is mostly empty";
+            winners.push_back(static_cast<int>(best - blades.begin()));
+        }
+        std::sort(winners.begin(), winners.end());
+        EXPECT_EQ(winners, (std::vector<int>{0, 1, 2, 3})) << "each quadrant should hold a different blade";
+    }
+    EXPECT_TRUE(saw32);
+}
+
+} // namespace
