@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kestrin::layout
+{
+
+// The window's geometry in twips (1/1440 inch), turned into pixels at the window's current DPI.
+struct TwipsRect
+{
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+inline constexpr int kClientWidth = 4500;
+inline constexpr int kClientHeight = 3795;
+inline constexpr TwipsRect kExit{2280, 3120, 1515, 375}; // Command2
+inline constexpr TwipsRect kApply{600, 3120, 1515, 375}; // Command1
+inline constexpr TwipsRect kTree{0, 120, 4455, 2895};    // TreeView1
+inline constexpr int kTreeIndent = 567;                  // 1000 HIMETRIC
+inline constexpr int kImageSize = 16;                    // pixels, whatever the DPI
+inline constexpr int kButtonFontHundredthsOfPoint = 825; // "Tahoma" 8.25 pt
+inline constexpr int kButtonFontWeight = 700;
+
+// Rounds to the nearest pixel, as MulDiv does.
+constexpr int TwipsToPixels(int twips, int dpi)
+{
+    const std::int64_t product = static_cast<std::int64_t>(twips) * dpi;
+    return static_cast<int>(product >= 0 ? (product + 720) / 1440 : -((-product + 720) / 1440));
+}
+
+// A font height in pixels (negative: the character height) for a size in hundredths of a point.
+constexpr int FontHeight(int hundredthsOfPoint, int dpi)
+{
+    const std::int64_t product = static_cast<std::int64_t>(hundredthsOfPoint) * dpi;
+    return -static_cast<int>((product + 3600) / 7200);
+}
+
+} // namespace kestrin::layout

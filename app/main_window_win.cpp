@@ -1,0 +1,401 @@
+#include "app/main_window_win.h"
+
+#include "app/dpi_win.h"
+#include "app/layout.h"
+#include "app/resource.h"
+
+#include <array>
+
+namespace kestrin
+{
+namespace
+{
+
+constexpr wchar_t kWindowClass[] = L"KestrinMainWindow";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
+// Control image list positions are the tree's image indices less one.
+int ControlImage(int image)
+{
+    return image > 0 ? image - 1 : I_IMAGENONE;
+}
+
+} // namespace
+
+MainWindow::MainWindow(Registry& registry, RestartQuestion& restart) : m_form(registry, restart, *this)
+{
+    m_form.TreeView1.SetObserver(this);
+    m_form.Command1.OnEnabledChanged = [this](bool enabled)
+    {
+        if (!m_apply) return;
+        // A disabled control cannot keep the focus: hand it on as the Tab key would.
+        if (!enabled && GetFocus() == m_apply) SetFocus(m_tree);
+        EnableWindow(m_apply, enabled);
+    };
+}
+
+MainWindow::~MainWindow()
+{
+    m_form.TreeView1.SetObserver(nullptr);
+    if (m_window) DestroyWindow(m_window);
+}
+
+bool MainWindow::Create(HINSTANCE instance, int showCommand)
+{
+    m_instance = instance;
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_KESTRIN));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+
+    m_owner.Reset(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr));
+    if (!CreateWindowExW(kExStyle, kWindowClass, std::wstring(kCaption).c_str(), kStyle, CW_USEDEFAULT,
+                         CW_USEDEFAULT, 0, 0, m_owner.Get(), nullptr, instance, this))
+        return false;
+
+    m_form.Form_Load();
+
+    // Size for the DPI of the monitor the window is on, centred on that monitor's work area.
+    const RECT frame = dpi::WindowRectForClient(ClientSize(), kStyle, kExStyle, m_dpi);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(m_window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+
+    ShowWindow(m_window, showCommand);
+    // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
+    SetFocus(m_exit);
+    m_lastFocus = m_exit;
+    return true;
+}
+
+bool MainWindow::PreTranslate(MSG& message)
+{
+    return m_window && IsDialogMessageW(m_window, &message);
+}
+
+HTREEITEM MainWindow::ItemOf(const Node& node) const
+{
+    const auto it = m_items.find(&node);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE)
+    {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<MainWindow*>(create->lpCreateParams);
+        self->m_window = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message)
+    {
+    case WM_CREATE:
+        OnCreate();
+        return 0;
+    case WM_COMMAND:
+        if (lParam) OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_NOTIFY:
+        return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_ACTIVATE:
+        OnActivate(LOWORD(wParam) != WA_INACTIVE);
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_DESTROY:
+        return 0;
+    case WM_NCDESTROY:
+    {
+        const HWND window = m_window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        m_window = m_exit = m_apply = m_tree = nullptr;
+        m_items.clear();
+        if (OnEnded) OnEnded();
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    default:
+        return DefWindowProcW(m_window, message, wParam, lParam);
+    }
+}
+
+void MainWindow::OnCreate()
+{
+    m_dpi = dpi::ForWindow(m_window);
+
+    // Remove what a fixed dialog frame cannot do from the system menu.
+    if (const HMENU menu = GetSystemMenu(m_window, FALSE))
+    {
+        for (const UINT command : {SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE})
+            DeleteMenu(menu, command, MF_BYCOMMAND);
+    }
+
+    const int bigSize = dpi::SystemMetric(SM_CXICON, m_dpi);
+    const int smallSize = dpi::SystemMetric(SM_CXSMICON, m_dpi);
+    m_bigIcon.Reset(static_cast<HICON>(
+        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, bigSize, bigSize, 0)));
+    m_smallIcon.Reset(static_cast<HICON>(
+        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, smallSize, smallSize, 0)));
+    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.Get()));
+    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
+
+    // Created in tab order: "Exit", "Apply", the tree.
+    const auto child =
+        [this](const wchar_t* windowClass, const wchar_t* text, DWORD style, DWORD exStyle, int id)
+    {
+        return CreateWindowExW(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0,
+                               0, 0, m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance,
+                               nullptr);
+    };
+    m_exit = child(WC_BUTTONW, L"Exit", BS_PUSHBUTTON, 0, kExitId);
+    m_apply = child(WC_BUTTONW, L"Apply", BS_PUSHBUTTON, 0, kApplyId);
+    m_tree = child(WC_TREEVIEWW, L"", TVS_HASLINES | TVS_LINESATROOT | TVS_HASBUTTONS | TVS_SHOWSELALWAYS,
+                   WS_EX_CLIENTEDGE, kTreeId);
+
+    CreateImages();
+    TreeView_SetImageList(m_tree, m_images.Get(), TVSIL_NORMAL);
+    CreateFonts();
+    Layout();
+}
+
+void MainWindow::CreateFonts()
+{
+    m_buttonFont.Reset(
+        CreateFontW(layout::FontHeight(layout::kButtonFontHundredthsOfPoint, static_cast<int>(m_dpi)), 0, 0,
+                    0, layout::kButtonFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+    // The tree has no font of its own: it takes the desktop's message font, not the raw system font a
+    // control would otherwise show.
+    const NONCLIENTMETRICSW metrics = dpi::NonClientMetrics(m_dpi);
+    m_treeFont.Reset(CreateFontIndirectW(&metrics.lfMessageFont));
+
+    SendMessageW(m_exit, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.Get()), TRUE);
+    SendMessageW(m_apply, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.Get()), TRUE);
+    SendMessageW(m_tree, WM_SETFONT, reinterpret_cast<WPARAM>(m_treeFont.Get()), TRUE);
+}
+
+void MainWindow::CreateImages()
+{
+    // Each picture carries its own mask: the light grey box edges must stay opaque, so a mask colour
+    // could not be used to cut them out.
+    constexpr std::array<std::pair<int, int>, 4> pictures{{{IDB_TICKED, IDB_TICKED_MASK},
+                                                           {IDB_UNTICKED, IDB_UNTICKED_MASK},
+                                                           {IDB_FOLDER_CLOSED, IDB_FOLDER_CLOSED_MASK},
+                                                           {IDB_FOLDER_OPEN, IDB_FOLDER_OPEN_MASK}}};
+    m_images.Reset(ImageList_Create(layout::kImageSize, layout::kImageSize, ILC_COLOR24 | ILC_MASK,
+                                    static_cast<int>(pictures.size()), 0));
+    if (!m_images) return;
+    ImageList_SetBkColor(m_images.Get(), CLR_NONE);
+    for (const auto& [picture, mask] : pictures)
+    {
+        const UniqueHbitmap colour(
+            static_cast<HBITMAP>(LoadImageW(m_instance, MAKEINTRESOURCEW(picture), IMAGE_BITMAP, 0, 0, 0)));
+        const UniqueHbitmap maskBits(
+            static_cast<HBITMAP>(LoadImageW(m_instance, MAKEINTRESOURCEW(mask), IMAGE_BITMAP, 0, 0, 0)));
+        ImageList_Add(m_images.Get(), colour.Get(), maskBits.Get());
+    }
+}
+
+SIZE MainWindow::ClientSize() const
+{
+    const int dpiValue = static_cast<int>(m_dpi);
+    return {layout::TwipsToPixels(layout::kClientWidth, dpiValue),
+            layout::TwipsToPixels(layout::kClientHeight, dpiValue)};
+}
+
+void MainWindow::Place(HWND control, int left, int top, int width, int height) const
+{
+    const int dpiValue = static_cast<int>(m_dpi);
+    MoveWindow(control, layout::TwipsToPixels(left, dpiValue), layout::TwipsToPixels(top, dpiValue),
+               layout::TwipsToPixels(width, dpiValue), layout::TwipsToPixels(height, dpiValue), TRUE);
+}
+
+void MainWindow::Layout()
+{
+    using layout::kApply, layout::kExit, layout::kTree;
+    Place(m_exit, kExit.left, kExit.top, kExit.width, kExit.height);
+    Place(m_apply, kApply.left, kApply.top, kApply.width, kApply.height);
+    Place(m_tree, kTree.left, kTree.top, kTree.width, kTree.height);
+    TreeView_SetIndent(m_tree, layout::TwipsToPixels(layout::kTreeIndent, static_cast<int>(m_dpi)));
+}
+
+void MainWindow::OnCommand(int id, int code)
+{
+    if (code != BN_CLICKED) return;
+    if (id == kApplyId)
+        m_form.Command1.Click();
+    else if (id == kExitId)
+        m_form.Command2.Click();
+}
+
+LRESULT MainWindow::OnNotify(const NMHDR& header)
+{
+    if (header.hwndFrom != m_tree) return 0;
+    switch (header.code)
+    {
+    case NM_CLICK:
+    {
+        // NM_CLICK comes before the selection moves, so find the node under the mouse. Only a click on
+        // a node's label or picture counts, not on its expand button or the empty space beside it.
+        const DWORD position = GetMessagePos();
+        TVHITTESTINFO hit{};
+        hit.pt = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+        ScreenToClient(m_tree, &hit.pt);
+        const HTREEITEM item = TreeView_HitTest(m_tree, &hit);
+        if (item && (hit.flags & TVHT_ONITEM)) RaiseNodeClick(item);
+        return 0;
+    }
+    case TVN_KEYDOWN:
+    {
+        const auto& key = reinterpret_cast<const NMTVKEYDOWN&>(header);
+        if (key.wVKey != VK_SPACE) return 0;
+        if (const HTREEITEM item = TreeView_GetSelection(m_tree)) RaiseNodeClick(item);
+        return 1; // keep Space out of incremental search
+    }
+    case TVN_ITEMEXPANDEDW:
+    {
+        const auto& expanded = reinterpret_cast<const NMTREEVIEWW&>(header);
+        if (const auto* node = reinterpret_cast<const Node*>(expanded.itemNew.lParam))
+            UpdateItem(*node, expanded.action == TVE_EXPAND);
+        return 0;
+    }
+    case TVN_BEGINLABELEDITW:
+        return TRUE; // labels are not editable: a category's text is its registry key
+    default:
+        return 0;
+    }
+}
+
+void MainWindow::RaiseNodeClick(HTREEITEM item)
+{
+    TVITEMW data{};
+    data.mask = TVIF_PARAM | TVIF_HANDLE;
+    data.hItem = item;
+    if (!TreeView_GetItem(m_tree, &data) || !data.lParam) return;
+    if (m_form.TreeView1.NodeClick) m_form.TreeView1.NodeClick(*reinterpret_cast<Node*>(data.lParam));
+}
+
+void MainWindow::OnActivate(bool active)
+{
+    // Keep the focus where the user left it when the window is switched away from and back.
+    if (!active)
+    {
+        const HWND focus = GetFocus();
+        if (focus && IsChild(m_window, focus)) m_lastFocus = focus;
+    }
+    else if (m_lastFocus && IsWindowEnabled(m_lastFocus))
+    {
+        SetFocus(m_lastFocus);
+    }
+    else
+    {
+        SetFocus(m_exit);
+    }
+}
+
+void MainWindow::OnDpiChanged(UINT dpiValue, const RECT& suggested)
+{
+    m_dpi = dpiValue;
+    SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    CreateFonts();
+    Layout();
+}
+
+// The control shows the expanded picture of an expanded category, and the selected picture of a
+// selected node: it must be the node's own picture, or a selected "off" entry would look ticked.
+void MainWindow::UpdateItem(const Node& node, bool expanded)
+{
+    const auto it = m_items.find(&node);
+    if (it == m_items.end()) return;
+    const int shown = expanded && node.ExpandedImage() ? *node.ExpandedImage() : node.Image();
+    TVITEMEXW item{};
+    item.mask = TVIF_HANDLE | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    item.hItem = it->second;
+    item.iImage = ControlImage(node.Image());
+    item.iSelectedImage = ControlImage(shown);
+    if (node.ExpandedImage())
+    {
+        item.mask |= TVIF_EXPANDEDIMAGE;
+        item.iExpandedImage = ControlImage(*node.ExpandedImage());
+    }
+    SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void MainWindow::NodeAdded(const Node& node)
+{
+    TVINSERTSTRUCTW insert{};
+    insert.hParent = node.Parent() ? ItemOf(*node.Parent()) : TVI_ROOT;
+    insert.hInsertAfter = TVI_LAST;
+    insert.itemex.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+    insert.itemex.pszText = const_cast<wchar_t*>(node.Text().c_str());
+    insert.itemex.iImage = ControlImage(node.Image());
+    insert.itemex.iSelectedImage = ControlImage(node.Image());
+    insert.itemex.lParam = reinterpret_cast<LPARAM>(&node);
+    const auto item = reinterpret_cast<HTREEITEM>(
+        SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    if (item) m_items[&node] = item;
+}
+
+void MainWindow::NodeChanged(const Node& node)
+{
+    const HTREEITEM item = ItemOf(node);
+    if (!item) return;
+    const bool expanded = (TreeView_GetItemState(m_tree, item, TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+    UpdateItem(node, expanded);
+}
+
+void MainWindow::ShowError(const std::wstring& text)
+{
+    MessageBoxW(m_window, text.c_str(), std::wstring(kCaption).c_str(), MB_OK | MB_ICONERROR);
+}
+
+std::wstring MainWindow::StatusText(Status status)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    if (text.empty()) text = L"Error " + std::to_wstring(status) + L".";
+    return text;
+}
+
+void MainWindow::NotifyPolicyChanged()
+{
+    // As the system's own policy engine does, so the shell re-reads what needs no restart.
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
+void MainWindow::EndProgram()
+{
+    if (m_window) DestroyWindow(m_window);
+}
+
+} // namespace kestrin

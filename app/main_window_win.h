@@ -1,0 +1,95 @@
+#pragma once
+
+#include "app/handles_win.h"
+#include "app/kestrin.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <functional>
+#include <unordered_map>
+
+namespace kestrin
+{
+
+// Control identifiers. Dialog navigation turns Enter and Escape into IDOK (1) and IDCANCEL (2):
+// no control uses those, so neither key presses a button.
+inline constexpr int kExitId = 101;
+inline constexpr int kApplyId = 102;
+inline constexpr int kTreeId = 103;
+
+// The main window: shows the kestrin logic in a real window. It only translates messages into the
+// logic's events and the logic's state into the controls.
+class MainWindow final : private WindowHost, private TreeViewObserver
+{
+public:
+    MainWindow(Registry& registry, RestartQuestion& restart);
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Creates the window and its controls, loads the tree and shows the window centred.
+    bool Create(HINSTANCE instance, int showCommand);
+    // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop.
+    bool PreTranslate(MSG& message);
+
+    HWND Handle() const { return m_window; }
+    HWND Tree() const { return m_tree; }
+    HWND ApplyButton() const { return m_apply; }
+    HWND ExitButton() const { return m_exit; }
+    HIMAGELIST Images() const { return m_images.Get(); }
+    HFONT ButtonFont() const { return m_buttonFont.Get(); }
+    HFONT TreeFont() const { return m_treeFont.Get(); }
+    HTREEITEM ItemOf(const Node& node) const;
+    UINT Dpi() const { return m_dpi; }
+    kestrin& Form() { return m_form; }
+
+    // Called once the window has gone, however it went.
+    std::function<void()> OnEnded;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCreate();
+    void OnCommand(int id, int code);
+    LRESULT OnNotify(const NMHDR& header);
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    void OnActivate(bool active);
+
+    void CreateFonts();
+    void CreateImages();
+    void Layout();
+    SIZE ClientSize() const;
+    void Place(HWND control, int left, int top, int width, int height) const;
+    void RaiseNodeClick(HTREEITEM item);
+    void UpdateItem(const Node& node, bool expanded);
+
+    // WindowHost
+    void ShowError(const std::wstring& text) override;
+    std::wstring StatusText(Status status) override;
+    void NotifyPolicyChanged() override;
+    void EndProgram() override;
+
+    // TreeViewObserver
+    void NodeAdded(const Node& node) override;
+    void NodeChanged(const Node& node) override;
+
+    kestrin m_form;
+    HINSTANCE m_instance = nullptr;
+    UniqueHwnd m_owner; // hidden: an owned window gets no taskbar button
+    HWND m_window = nullptr;
+    HWND m_exit = nullptr;
+    HWND m_apply = nullptr;
+    HWND m_tree = nullptr;
+    HWND m_lastFocus = nullptr;
+    UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
+    UniqueHfont m_buttonFont;
+    UniqueHfont m_treeFont;
+    UniqueHimagelist m_images;
+    UniqueHicon m_bigIcon;
+    UniqueHicon m_smallIcon;
+    std::unordered_map<const Node*, HTREEITEM> m_items;
+};
+
+} // namespace kestrin
