@@ -1,0 +1,416 @@
+// The real window under Wine (or Windows), driven with real input: its geometry at the display's DPI,
+// its frame, fonts, focus and keys, and the tree control mirroring the logic's tree.
+#include "app/dpi_win.h"
+#include "app/layout.h"
+#include "app/main_window_win.h"
+#include "store/memory_registry.h"
+#include "store/module1.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace kestrin
+{
+namespace
+{
+
+struct ScriptedRestart final : RestartQuestion
+{
+    Answer Ask(const std::wstring& prompt, int flags) override
+    {
+        ++asked;
+        lastPrompt = prompt;
+        lastFlags = flags;
+        return Answer::Decline;
+    }
+    int asked = 0;
+    std::wstring lastPrompt;
+    int lastFlags = 0;
+};
+
+RECT ChildRect(HWND child)
+{
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void ExpectRect(HWND control, layout::TwipsRect twips, int dpi)
+{
+    const RECT rect = ChildRect(control);
+    EXPECT_EQ(rect.left, layout::TwipsToPixels(twips.left, dpi));
+    EXPECT_EQ(rect.top, layout::TwipsToPixels(twips.top, dpi));
+    EXPECT_EQ(rect.right - rect.left, layout::TwipsToPixels(twips.width, dpi));
+    EXPECT_EQ(rect.bottom - rect.top, layout::TwipsToPixels(twips.height, dpi));
+}
+
+LOGFONTW FontOf(HFONT font)
+{
+    LOGFONTW logFont{};
+    GetObjectW(font, sizeof logFont, &logFont);
+    return logFont;
+}
+
+class RealWindow : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        dpi::EnableAwareness();
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+    }
+
+    void SetUp() override
+    {
+        registry.PutDword(Module1::PolicyKeyPath(L"Explorer"), L"NoRun", 1);
+        window = std::make_unique<MainWindow>(registry, restart);
+        window->OnEnded = [this] { ++ended; };
+        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), SW_SHOWNORMAL));
+        SetForegroundWindow(window->Handle());
+        Pump();
+        registry.ClearCalls();
+    }
+
+    void TearDown() override { window.reset(); }
+
+    // Runs the message loop the way the program does, for a while.
+    void Pump(std::chrono::milliseconds duration = std::chrono::milliseconds(150))
+    {
+        const auto until = std::chrono::steady_clock::now() + duration;
+        do
+        {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            {
+                if (!window->PreTranslate(message))
+                {
+                    TranslateMessage(&message);
+                    DispatchMessageW(&message);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (std::chrono::steady_clock::now() < until);
+    }
+
+    void Key(WORD key, bool shift = false)
+    {
+        std::vector<INPUT> inputs;
+        const auto push = [&inputs](WORD vk, bool up)
+        {
+            INPUT input{};
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = vk;
+            input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+            inputs.push_back(input);
+        };
+        if (shift) push(VK_SHIFT, false);
+        push(key, false);
+        push(key, true);
+        if (shift) push(VK_SHIFT, true);
+        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+        Pump();
+    }
+
+    void ClickAt(HWND control, POINT client)
+    {
+        ClientToScreen(control, &client);
+        SetCursorPos(client.x, client.y);
+        Pump(std::chrono::milliseconds(50));
+        INPUT inputs[2]{};
+        inputs[0].type = inputs[1].type = INPUT_MOUSE;
+        inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, inputs, sizeof(INPUT));
+        Pump(std::chrono::milliseconds(300)); // past the double-click time, so clicks stay single
+    }
+
+    void ClickCentre(HWND control)
+    {
+        RECT rect{};
+        GetClientRect(control, &rect);
+        ClickAt(control, {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+    }
+
+    RECT LabelRect(const Node& node)
+    {
+        RECT rect{};
+        TreeView_GetItemRect(window->Tree(), window->ItemOf(node), &rect, TRUE);
+        return rect;
+    }
+
+    TVITEMEXW ItemData(const Node& node)
+    {
+        TVITEMEXW item{};
+        item.mask =
+            TVIF_HANDLE | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_EXPANDEDIMAGE | TVIF_TEXT | TVIF_STATE;
+        item.hItem = window->ItemOf(node);
+        item.pszText = m_text;
+        item.cchTextMax = static_cast<int>(std::size(m_text));
+        SendMessageW(window->Tree(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        return item;
+    }
+
+    Node& Entry(const wchar_t* key) { return *window->Form().TreeView1.FindByKey(key); }
+    Node& Category(std::size_t index)
+    {
+        std::size_t seen = 0;
+        for (const auto& node : window->Form().TreeView1.Nodes())
+            if (!node->Parent() && seen++ == index) return *node;
+        throw std::out_of_range("no such category");
+    }
+
+    MemoryRegistry registry;
+    ScriptedRestart restart;
+    std::unique_ptr<MainWindow> window;
+    int ended = 0;
+    wchar_t m_text[256]{};
+};
+
+TEST_F(RealWindow, Geometry_MatchesTheTwipsLayoutAtTheDisplaysDpi)
+{
+    const int dpi = static_cast<int>(window->Dpi());
+    if (const char* expected = std::getenv("KESTRIN_EXPECT_DPI"))
+    {
+        ASSERT_EQ(dpi, std::atoi(expected)) << "the display's DPI did not reach the window";
+    }
+
+    RECT client{};
+    GetClientRect(window->Handle(), &client);
+    EXPECT_EQ(client.right, layout::TwipsToPixels(4500, dpi));
+    EXPECT_EQ(client.bottom, layout::TwipsToPixels(3795, dpi));
+    ExpectRect(window->ExitButton(), {2280, 3120, 1515, 375}, dpi);
+    ExpectRect(window->ApplyButton(), {600, 3120, 1515, 375}, dpi);
+    ExpectRect(window->Tree(), {0, 120, 4455, 2895}, dpi);
+    EXPECT_EQ(TreeView_GetIndent(window->Tree()), static_cast<UINT>(layout::TwipsToPixels(567, dpi)));
+
+    if (dpi == 96)
+    {
+        EXPECT_EQ(client.right, 300);
+        EXPECT_EQ(client.bottom, 253);
+        const RECT exit = ChildRect(window->ExitButton());
+        EXPECT_EQ(exit.left, 152);
+        EXPECT_EQ(exit.top, 208);
+    }
+    if (dpi == 144)
+    {
+        EXPECT_EQ(client.right, 450);
+        EXPECT_EQ(client.bottom, 380);
+    }
+}
+
+TEST_F(RealWindow, Frame_IsAFixedDialogCentredOnTheWorkAreaWithoutTaskbarButton)
+{
+    const HWND hwnd = window->Handle();
+    wchar_t caption[64]{};
+    GetWindowTextW(hwnd, caption, 64);
+    EXPECT_STREQ(caption, L"Windows Kestrin");
+
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE));
+    EXPECT_EQ(style & WS_CAPTION, static_cast<DWORD>(WS_CAPTION));
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_FALSE(exStyle & (WS_EX_APPWINDOW | WS_EX_TOOLWINDOW));
+    const HWND owner = GetWindow(hwnd, GW_OWNER);
+    ASSERT_NE(owner, nullptr) << "an unowned window gets a taskbar button";
+    EXPECT_FALSE(IsWindowVisible(owner));
+
+    const HMENU menu = GetSystemMenu(hwnd, FALSE);
+    EXPECT_EQ(GetMenuState(menu, SC_SIZE, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_EQ(GetMenuState(menu, SC_MINIMIZE, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_EQ(GetMenuState(menu, SC_MAXIMIZE, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_NE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND), static_cast<UINT>(-1));
+
+    RECT frame{};
+    GetWindowRect(hwnd, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
+    EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
+
+    EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0), 0);
+}
+
+TEST_F(RealWindow, Fonts_ButtonsAreTahomaBoldAndTheTreeUsesTheMessageFont)
+{
+    const int dpi = static_cast<int>(window->Dpi());
+    for (const HWND button : {window->ExitButton(), window->ApplyButton()})
+    {
+        const LOGFONTW font = FontOf(reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+        EXPECT_STREQ(font.lfFaceName, L"Tahoma");
+        EXPECT_EQ(font.lfWeight, 700);
+        EXPECT_EQ(font.lfHeight, -MulDiv(825, dpi, 7200));
+    }
+    const LOGFONTW treeFont = FontOf(reinterpret_cast<HFONT>(SendMessageW(window->Tree(), WM_GETFONT, 0, 0)));
+    const LOGFONTW messageFont = dpi::NonClientMetrics(window->Dpi()).lfMessageFont;
+    EXPECT_STREQ(treeFont.lfFaceName, messageFont.lfFaceName);
+    EXPECT_EQ(treeFont.lfHeight, messageFont.lfHeight);
+    EXPECT_LT(treeFont.lfWeight, 700) << "not the bold system font";
+
+    wchar_t text[16]{};
+    GetWindowTextW(window->ExitButton(), text, 16);
+    EXPECT_STREQ(text, L"Exit");
+    GetWindowTextW(window->ApplyButton(), text, 16);
+    EXPECT_STREQ(text, L"Apply");
+}
+
+TEST_F(RealWindow, Focus_StartsOnExitAndTabSkipsTheDisabledApply)
+{
+    EXPECT_FALSE(IsWindowEnabled(window->ApplyButton()));
+    EXPECT_TRUE(IsWindowEnabled(window->ExitButton()));
+    EXPECT_EQ(GetFocus(), window->ExitButton());
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), window->Tree());
+    Key(VK_TAB, true);
+    EXPECT_EQ(GetFocus(), window->ExitButton());
+}
+
+TEST_F(RealWindow, EnterAndEscape_PressNeitherButton)
+{
+    window->Form().TreeView1.NodeClick(Entry(L"NoFind")); // so "Apply" would have something to do
+    registry.ClearCalls();
+    for (const HWND focus : {window->ExitButton(), window->ApplyButton(), window->Tree()})
+    {
+        SetFocus(focus);
+        Key(VK_RETURN);
+        Key(VK_ESCAPE);
+        EXPECT_TRUE(IsWindow(window->Handle()));
+    }
+    EXPECT_EQ(ended, 0);
+    EXPECT_EQ(restart.asked, 0);
+    EXPECT_TRUE(registry.Calls().empty());
+}
+
+TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
+{
+    EXPECT_EQ(TreeView_GetCount(window->Tree()), 40u);
+    const Node& explorer = Category(0);
+    auto item = ItemData(explorer);
+    EXPECT_STREQ(item.pszText, L"Explorer");
+    EXPECT_EQ(item.iImage, 2);
+    EXPECT_EQ(item.iExpandedImage, 3);
+    EXPECT_FALSE(item.state & TVIS_EXPANDED) << "categories start collapsed";
+
+    item = ItemData(Entry(L"NoRun"));
+    EXPECT_STREQ(item.pszText, L"Hide Run Menu");
+    EXPECT_EQ(item.iImage, 0);
+    EXPECT_EQ(item.iSelectedImage, 0);
+    item = ItemData(Entry(L"NoDrives"));
+    EXPECT_STREQ(item.pszText, L"Hide Drives from  Desktop");
+    EXPECT_EQ(item.iImage, 1);
+    EXPECT_EQ(item.iSelectedImage, 1) << "a selected off entry must not draw as ticked";
+
+    // Expanded and collapsed as a user does it, with the arrow keys on the selected category.
+    TreeView_SelectItem(window->Tree(), window->ItemOf(explorer));
+    SetFocus(window->Tree());
+    Key(VK_RIGHT);
+    item = ItemData(explorer);
+    EXPECT_TRUE(item.state & TVIS_EXPANDED);
+    EXPECT_EQ(item.iSelectedImage, 3) << "selected and expanded shows the open folder";
+    EXPECT_EQ(explorer.Image(), ImageFolderClosed);
+    Key(VK_LEFT);
+    item = ItemData(explorer);
+    EXPECT_FALSE(item.state & TVIS_EXPANDED);
+    EXPECT_EQ(item.iSelectedImage, 2);
+    EXPECT_TRUE(registry.Calls().empty());
+
+    const HIMAGELIST images = window->Images();
+    EXPECT_EQ(ImageList_GetImageCount(images), 4);
+    int width = 0;
+    int height = 0;
+    ImageList_GetIconSize(images, &width, &height);
+    EXPECT_EQ(width, 16);
+    EXPECT_EQ(height, 16);
+}
+
+TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
+{
+    Node& explorer = Category(0);
+    TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
+    Pump();
+    Node& noFind = Entry(L"NoFind");
+    const RECT label = LabelRect(noFind);
+
+    // Right of the label: not a click on the node.
+    ClickAt(window->Tree(), {label.right + 20, (label.top + label.bottom) / 2});
+    EXPECT_EQ(noFind.Image(), ImageUnticked);
+    EXPECT_FALSE(IsWindowEnabled(window->ApplyButton()));
+
+    // On the label, then on the picture left of it.
+    ClickAt(window->Tree(), {(label.left + label.right) / 2, (label.top + label.bottom) / 2});
+    EXPECT_EQ(noFind.Image(), ImageTicked);
+    EXPECT_EQ(ItemData(noFind).iImage, 0);
+    EXPECT_EQ(ItemData(noFind).iSelectedImage, 0);
+    EXPECT_TRUE(IsWindowEnabled(window->ApplyButton()));
+    ClickAt(window->Tree(), {label.left - 8, (label.top + label.bottom) / 2});
+    EXPECT_EQ(noFind.Image(), ImageUnticked);
+    EXPECT_EQ(ItemData(noFind).iImage, 1);
+
+    // The expand button of a category only expands or collapses.
+    const RECT categoryLabel = LabelRect(explorer);
+    TVHITTESTINFO hit{};
+    hit.pt = {categoryLabel.left - 16 - 10, (categoryLabel.top + categoryLabel.bottom) / 2};
+    TreeView_HitTest(window->Tree(), &hit);
+    ASSERT_TRUE(hit.flags & TVHT_ONITEMBUTTON) << "layout changed: expand button not where expected";
+    ClickAt(window->Tree(), hit.pt);
+    EXPECT_FALSE(TreeView_GetItemState(window->Tree(), window->ItemOf(explorer), TVIS_EXPANDED) &
+                 TVIS_EXPANDED);
+    EXPECT_EQ(noFind.Image(), ImageUnticked);
+
+    // Space on the selected node, after moving with the arrow keys.
+    TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
+    TreeView_SelectItem(window->Tree(), window->ItemOf(explorer));
+    SetFocus(window->Tree());
+    Pump();
+    Key(VK_DOWN);
+    Key(VK_DOWN);
+    EXPECT_EQ(noFind.Image(), ImageUnticked) << "arrow keys only move";
+    Key(VK_SPACE);
+    EXPECT_EQ(noFind.Image(), ImageTicked);
+    EXPECT_TRUE(registry.Calls().empty());
+}
+
+TEST_F(RealWindow, ApplyAndExitButtons_WriteThenAskThenEnd)
+{
+    ClickCentre(window->ApplyButton());
+    EXPECT_EQ(restart.asked, 0) << "a disabled Apply must not run";
+
+    window->Form().TreeView1.NodeClick(Entry(L"NoRealMode"));
+    ClickCentre(window->ApplyButton());
+    EXPECT_EQ(restart.asked, 1);
+    EXPECT_EQ(restart.lastFlags, 2);
+    EXPECT_TRUE(registry.GetValue(Module1::PolicyKeyPath(L"Dos"), L"NoRealMode"));
+    EXPECT_FALSE(IsWindowEnabled(window->ApplyButton()));
+    EXPECT_NE(GetFocus(), window->ApplyButton());
+    EXPECT_TRUE(IsWindow(window->Handle())) << "declining keeps the window";
+
+    registry.ClearCalls();
+    ClickCentre(window->ExitButton());
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(window->Handle(), nullptr);
+    EXPECT_TRUE(registry.Calls().empty());
+}
+
+TEST_F(RealWindow, CloseBox_EndsWithoutWriting)
+{
+    window->Form().TreeView1.NodeClick(Entry(L"NoFind"));
+    registry.ClearCalls();
+    SendMessageW(window->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    Pump();
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(registry.Calls().empty());
+}
+
+} // namespace
+} // namespace kestrin
