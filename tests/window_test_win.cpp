@@ -5,6 +5,8 @@
 #include "app/main_window_win.h"
 #include "store/memory_registry.h"
 #include "store/module1.h"
+#include "store/registry_win.h"
+#include "tests/registry_under_test.h"
 
 #include <windows.h>
 
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -410,6 +413,59 @@ TEST_F(RealWindow, CloseBox_EndsWithoutWriting)
     Pump();
     EXPECT_EQ(ended, 1);
     EXPECT_TRUE(registry.Calls().empty());
+}
+
+// Handles of every kind a load and "Apply" use: registry keys (counted in the system handle table,
+// since GetProcessHandleCount answers 0 under Wine), GDI objects and windows.
+TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
+{
+    if (!testing::MayWritePolicyKeys())
+        GTEST_SKIP() << "refusing to change this machine's policies; set KESTRIN_TEST_WRITE_POLICIES=1 to allow";
+    dpi::EnableAwareness();
+    auto under = testing::MakeRegistryUnderTest();
+    const auto clear = [&under] {
+        for (const auto* category : {L"Explorer", L"Network", L"System", L"Dos"})
+            under->DeleteTree(Module1::PolicyKeyPath(category));
+    };
+    clear();
+
+    Win32Registry registry;
+    ScriptedRestart restart;
+    const auto cycle = [&] {
+        MainWindow window(registry, restart);
+        ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE));
+        for (const auto* key : {L"NoRun", L"NoNetSetup", L"NoDispCPL", L"Disabled"})
+            window.Form().TreeView1.NodeClick(*window.Form().TreeView1.FindByKey(key));
+        window.Form().Command1.Click();
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    };
+    cycle(); // the first one loads libraries and registers the window class
+    const int before = restart.asked;
+    const auto handles = under->HandleCount();
+    const DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    const DWORD user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    for (int i = 0; i < 20; ++i)
+        cycle();
+
+    EXPECT_EQ(restart.asked, before + 20) << "every cycle must have applied";
+    ASSERT_TRUE(handles.has_value());
+    EXPECT_EQ(under->HandleCount(), handles);
+    // Wine answers 0 for these; Windows counts them.
+    if (gdi != 0 || user != 0)
+    {
+        EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi);
+        EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user);
+    }
+    else
+    {
+        std::printf("note: GDI and USER object counts are not available on this system\n");
+    }
+    // Every second cycle switched the four back off, so the last (even) one leaves them on.
+    EXPECT_EQ(under->GetValue(Module1::PolicyKeyPath(L"Dos"), L"Disabled"),
+              (MemoryRegistry::Value{kRegDword, {1, 0, 0, 0}}));
+    clear();
 }
 
 } // namespace
