@@ -1,0 +1,176 @@
+// Measures Kestrin where it runs: start-up to a filled window next to an empty-window program, load
+// and "Apply" of all 36 values against the real registry, and the program's peak memory.
+//   kestrin_bench <kestrin.exe> <empty_window.exe> [starts]
+// Writes the per-user policy keys: it refuses to run outside Wine unless KESTRIN_BENCH_WRITE_POLICIES=1.
+#include "app/kestrin.h"
+#include "store/module1.h"
+#include "store/registry_win.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+struct StartResult
+{
+    double milliseconds = -1;
+    SIZE_T peakWorkingSet = 0;
+};
+
+// Starts the program and waits until its window is visible and, for Kestrin, its tree holds all 40
+// nodes; then closes it the way the user would.
+StartResult TimeStart(const std::wstring& program, const wchar_t* caption, bool expectTree)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + program + L"\"";
+    const auto started = Clock::now();
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return {};
+
+    StartResult result;
+    HWND window = nullptr;
+    while (Clock::now() - started < std::chrono::seconds(30))
+    {
+        window = FindWindowW(nullptr, caption);
+        if (window && IsWindowVisible(window))
+        {
+            if (!expectTree)
+                break;
+            const HWND tree = FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
+            if (tree && SendMessageW(tree, TVM_GETCOUNT, 0, 0) == 40)
+                break;
+        }
+        window = nullptr;
+        Sleep(1);
+    }
+    if (window)
+    {
+        result.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof counters;
+        if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters))
+            result.peakWorkingSet = counters.PeakWorkingSetSize;
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+struct Decline final : kestrin::RestartQuestion
+{
+    Answer Ask(const std::wstring&, int) override { return Answer::Decline; }
+};
+
+struct QuietHost final : kestrin::WindowHost
+{
+    void ShowError(const std::wstring&) override { ++errors; }
+    std::wstring StatusText(kestrin::Status) override { return {}; }
+    void NotifyPolicyChanged() override {}
+    void EndProgram() override {}
+    int errors = 0;
+};
+
+bool OnWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3)
+    {
+        std::fprintf(stderr, "usage: kestrin_bench <kestrin.exe> <empty_window.exe> [starts]\n");
+        return 2;
+    }
+    const char* optIn = std::getenv("KESTRIN_BENCH_WRITE_POLICIES");
+    if (!OnWine() && !(optIn && std::string(optIn) == "1"))
+    {
+        std::fprintf(stderr, "refusing to change this machine's policies; set KESTRIN_BENCH_WRITE_POLICIES=1\n");
+        return 2;
+    }
+    const int starts = argc > 3 ? std::max(1, _wtoi(argv[3])) : 15;
+
+    // (a) Start-up, alternating the two programs so neither gets a warmer system.
+    TimeStart(argv[1], L"Windows Kestrin", true); // warm-up: first start loads everything from disk
+    TimeStart(argv[2], L"Kestrin Bench Empty", false);
+    std::vector<double> kestrinStarts;
+    std::vector<double> emptyStarts;
+    SIZE_T peak = 0;
+    for (int i = 0; i < starts; ++i)
+    {
+        const StartResult kestrinStart = TimeStart(argv[1], L"Windows Kestrin", true);
+        const StartResult emptyStart = TimeStart(argv[2], L"Kestrin Bench Empty", false);
+        if (kestrinStart.milliseconds < 0 || emptyStart.milliseconds < 0)
+        {
+            std::fprintf(stderr, "a window did not show within 30 s\n");
+            return 1;
+        }
+        kestrinStarts.push_back(kestrinStart.milliseconds);
+        emptyStarts.push_back(emptyStart.milliseconds);
+        peak = std::max(peak, kestrinStart.peakWorkingSet);
+    }
+
+    // (b) Load and "Apply" in-process on the real registry: half the entries switched each time.
+    kestrin::Win32Registry registry;
+    Decline decline;
+    QuietHost host;
+    std::vector<double> loads;
+    std::vector<double> applies;
+    constexpr int kRepetitions = 200;
+    for (int i = 0; i < kRepetitions; ++i)
+    {
+        kestrin::kestrin form(registry, decline, host);
+        auto begin = Clock::now();
+        form.Form_Load();
+        loads.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+        for (std::size_t n = 1; n < form.TreeView1.Nodes().size(); n += 2)
+            form.TreeView1.NodeClick(*form.TreeView1.Nodes()[n]);
+        begin = Clock::now();
+        form.Command1_Click();
+        applies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+    }
+    // Leave the keys as a fresh prefix has them.
+    for (const auto* category : {L"Explorer", L"Network", L"System", L"Dos"})
+        RegDeleteKeyW(HKEY_CURRENT_USER, kestrin::Module1::PolicyKeyPath(category).c_str());
+
+    const double kestrinMedian = Median(kestrinStarts);
+    const double emptyMedian = Median(emptyStarts);
+    std::printf("| measure | value |\n|---|---|\n");
+    std::printf("| start to filled window, kestrin.exe (median of %d) | %.1f ms |\n", starts, kestrinMedian);
+    std::printf("| start to window, empty window program (median of %d) | %.1f ms |\n", starts, emptyMedian);
+    std::printf("| ratio | %.2f |\n", kestrinMedian / emptyMedian);
+    std::printf("| load: 36 reads (median of %d) | %.3f ms |\n", kRepetitions, Median(loads));
+    std::printf("| Apply: 36 writes (median of %d) | %.3f ms |\n", kRepetitions, Median(applies));
+    std::printf("| peak working set of kestrin.exe | %.1f MiB |\n", static_cast<double>(peak) / (1024.0 * 1024.0));
+    if (host.errors)
+        std::printf("| Apply errors during the run | %d |\n", host.errors);
+    return host.errors ? 1 : 0;
+}
