@@ -152,14 +152,7 @@ void MainWindow::OnCreate()
             DeleteMenu(menu, command, MF_BYCOMMAND);
     }
 
-    const int bigSize = dpi::SystemMetric(SM_CXICON, m_dpi);
-    const int smallSize = dpi::SystemMetric(SM_CXSMICON, m_dpi);
-    m_bigIcon.Reset(static_cast<HICON>(
-        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, bigSize, bigSize, 0)));
-    m_smallIcon.Reset(static_cast<HICON>(
-        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, smallSize, smallSize, 0)));
-    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.Get()));
-    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
+    LoadIcons();
 
     // Created in tab order: "Exit", "Apply", the tree.
     const auto child =
@@ -180,20 +173,39 @@ void MainWindow::OnCreate()
     Layout();
 }
 
+void MainWindow::LoadIcons()
+{
+    // Sized for the window's DPI; the window does not own what it is given, so the old icons go only
+    // after the new ones are in place.
+    const int bigSize = dpi::SystemMetric(SM_CXICON, m_dpi);
+    const int smallSize = dpi::SystemMetric(SM_CXSMICON, m_dpi);
+    UniqueHicon bigIcon(static_cast<HICON>(
+        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, bigSize, bigSize, 0)));
+    UniqueHicon smallIcon(static_cast<HICON>(
+        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, smallSize, smallSize, 0)));
+    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.Get()));
+    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
+    m_bigIcon = std::move(bigIcon);
+    m_smallIcon = std::move(smallIcon);
+}
+
 void MainWindow::CreateFonts()
 {
-    m_buttonFont.Reset(
+    UniqueHfont buttonFont(
         CreateFontW(layout::FontHeight(layout::kButtonFontHundredthsOfPoint, static_cast<int>(m_dpi)), 0, 0,
                     0, layout::kButtonFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
     // The tree has no font of its own: it takes the desktop's message font, not the raw system font a
     // control would otherwise show.
     const NONCLIENTMETRICSW metrics = dpi::NonClientMetrics(m_dpi);
-    m_treeFont.Reset(CreateFontIndirectW(&metrics.lfMessageFont));
+    UniqueHfont treeFont(CreateFontIndirectW(&metrics.lfMessageFont));
 
-    SendMessageW(m_exit, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.Get()), TRUE);
-    SendMessageW(m_apply, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.Get()), TRUE);
-    SendMessageW(m_tree, WM_SETFONT, reinterpret_cast<WPARAM>(m_treeFont.Get()), TRUE);
+    // Controls do not own their fonts: the old ones go only once nothing uses them.
+    SendMessageW(m_exit, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont.Get()), TRUE);
+    SendMessageW(m_apply, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont.Get()), TRUE);
+    SendMessageW(m_tree, WM_SETFONT, reinterpret_cast<WPARAM>(treeFont.Get()), TRUE);
+    m_buttonFont = std::move(buttonFont);
+    m_treeFont = std::move(treeFont);
 }
 
 void MainWindow::CreateImages()
@@ -320,6 +332,7 @@ void MainWindow::OnDpiChanged(UINT dpiValue, const RECT& suggested)
     m_dpi = dpiValue;
     SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LoadIcons();
     CreateFonts();
     Layout();
 }

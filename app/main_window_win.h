@@ -57,6 +57,7 @@ private:
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void OnActivate(bool active);
 
+    void LoadIcons();
     void CreateFonts();
     void CreateImages();
     void Layout();
