@@ -415,15 +415,64 @@ TEST_F(RealWindow, CloseBox_EndsWithoutWriting)
     EXPECT_TRUE(registry.Calls().empty());
 }
 
+// The program's resources, as Explorer and the loader see them.
+TEST(Resources, CarryVersionManifestIconAndTheFourPictures)
+{
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    ASSERT_NE(size, 0u);
+    std::vector<unsigned char> version(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, version.data()));
+    for (const auto& [name, expected] :
+         {std::pair{L"ProductName", L"Windows Kestrin"}, std::pair{L"OriginalFilename", L"kestrin.exe"}})
+    {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        ASSERT_TRUE(VerQueryValueW(version.data(), query.c_str(), reinterpret_cast<void**>(&value), &length));
+        EXPECT_STREQ(value, expected);
+    }
+
+    const HMODULE self = GetModuleHandleW(nullptr);
+    const HRSRC manifest = FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
+    ASSERT_NE(manifest, nullptr);
+    const std::string text(static_cast<const char*>(LockResource(LoadResource(self, manifest))),
+                           SizeofResource(self, manifest));
+    EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+    EXPECT_NE(text.find("PerMonitorV2"), std::string::npos);
+    EXPECT_NE(text.find("highestAvailable"), std::string::npos);
+
+    for (const int iconSize : {16, 32, 48, 256})
+    {
+        const UniqueHicon icon(
+            static_cast<HICON>(LoadImageW(self, MAKEINTRESOURCEW(1), IMAGE_ICON, iconSize, iconSize, 0)));
+        EXPECT_TRUE(icon) << iconSize;
+    }
+    for (int bitmap = 101; bitmap <= 108; ++bitmap)
+    {
+        const UniqueHbitmap loaded(
+            static_cast<HBITMAP>(LoadImageW(self, MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, 0, 0, 0)));
+        BITMAP info{};
+        ASSERT_TRUE(loaded) << bitmap;
+        GetObjectW(loaded.Get(), sizeof info, &info);
+        EXPECT_EQ(info.bmWidth, 16);
+        EXPECT_EQ(info.bmHeight, 16);
+    }
+}
+
 // Handles of every kind a load and "Apply" use: registry keys (counted in the system handle table,
 // since GetProcessHandleCount answers 0 under Wine), GDI objects and windows.
 TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
 {
     if (!testing::MayWritePolicyKeys())
-        GTEST_SKIP() << "refusing to change this machine's policies; set KESTRIN_TEST_WRITE_POLICIES=1 to allow";
+        GTEST_SKIP()
+            << "refusing to change this machine's policies; set KESTRIN_TEST_WRITE_POLICIES=1 to allow";
     dpi::EnableAwareness();
     auto under = testing::MakeRegistryUnderTest();
-    const auto clear = [&under] {
+    const auto clear = [&under]
+    {
         for (const auto* category : {L"Explorer", L"Network", L"System", L"Dos"})
             under->DeleteTree(Module1::PolicyKeyPath(category));
     };
@@ -431,7 +480,8 @@ TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
 
     Win32Registry registry;
     ScriptedRestart restart;
-    const auto cycle = [&] {
+    const auto cycle = [&]
+    {
         MainWindow window(registry, restart);
         ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE));
         for (const auto* key : {L"NoRun", L"NoNetSetup", L"NoDispCPL", L"Disabled"})
