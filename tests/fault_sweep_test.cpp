@@ -3,10 +3,10 @@
 // the registry as it was.
 #include "app/kestrin.h"
 #include "store/memory_registry.h"
-#include "store/module1.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <map>
 #include <optional>
@@ -26,9 +26,16 @@ using Snapshot = std::map<std::wstring, std::map<std::wstring, Value>>;
 
 const Value kOn{kRegDword, {1, 0, 0, 0}};
 const std::vector<std::wstring> kCategories{L"Explorer", L"Network", L"System", L"Dos"};
-const std::wstring kExplorer = Module1::PolicyKeyPath(L"Explorer");
-const std::wstring kSystem = Module1::PolicyKeyPath(L"System");
-const std::wstring kDos = Module1::PolicyKeyPath(L"Dos");
+
+// Where the shell reads these restrictions, spelled out rather than taken from the store.
+std::wstring KeyOf(const std::wstring& category)
+{
+    return L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\" + category;
+}
+
+const std::wstring kExplorer = KeyOf(L"Explorer");
+const std::wstring kSystem = KeyOf(L"System");
+const std::wstring kDos = KeyOf(L"Dos");
 
 // Network's key is missing; NoRunHistory and the two other keys are not ours to touch.
 void Preset(MemoryRegistry& registry)
@@ -56,7 +63,8 @@ struct Entry
 
 const std::vector<Entry>& Entries()
 {
-    static const std::vector<Entry> entries = [] {
+    static const std::vector<Entry> entries = []
+    {
         PolicyTable table;
         table.InitPolicyTable();
         std::vector<Entry> list;
@@ -101,13 +109,13 @@ Snapshot Outside(Snapshot snapshot, const Snapshot& before)
         bool holdsCategory = false;
         for (const auto& category : kCategories)
         {
-            const std::wstring categoryPath = Fold(Module1::PolicyKeyPath(category));
+            const std::wstring categoryPath = Fold(KeyOf(category));
             holdsCategory = holdsCategory || path == categoryPath || categoryPath.starts_with(path + L'\\');
             if (path != categoryPath) continue;
             for (const auto& entry : Entries())
-                if (entry.category == category) std::erase_if(key->second, [&](const auto& value) {
-                        return Fold(value.first) == Fold(entry.name);
-                    });
+                if (entry.category == category)
+                    std::erase_if(key->second,
+                                  [&](const auto& value) { return Fold(value.first) == Fold(entry.name); });
         }
         if (holdsCategory && key->second.empty() && !before.contains(key->first))
             key = snapshot.erase(key);
@@ -159,6 +167,7 @@ struct Flow
         for (const auto& name : kClicks)
             form.TreeView1.NodeClick(*form.TreeView1.FindByKey(name));
         applied = form.Command1.Click();
+        finished = true;
     }
 
     int Image(const Entry& entry) const
@@ -176,6 +185,7 @@ struct Flow
     std::size_t handlesAfterLoad = 0;
     std::vector<int> loaded;
     bool applied = false;
+    bool finished = false;
 };
 
 // What a fault should have done: entries whose read it spoiled, entries whose write it lost.
@@ -213,6 +223,9 @@ std::vector<std::size_t> Listed(const std::wstring& message, const std::wstring&
 void Check(const Flow& reference, const Flow& run, const Expected& expected)
 {
     const auto& entries = Entries();
+    ASSERT_TRUE(run.finished);
+    MemoryRegistry original;
+    Preset(original);
     EXPECT_EQ(run.handlesAfterLoad, 0u);
     EXPECT_EQ(run.registry.OpenHandleCount(), 0u);
     for (std::size_t i = 0; i < entries.size(); ++i)
@@ -241,15 +254,13 @@ void Check(const Flow& reference, const Flow& run, const Expected& expected)
     EXPECT_EQ(Outside(run.registry.Snapshot(), run.before), Outside(run.before, run.before));
     for (std::size_t i = 0; i < entries.size(); ++i)
     {
-        const auto path = Module1::PolicyKeyPath(entries[i].category);
+        const auto path = KeyOf(entries[i].category);
         const auto value = run.registry.GetValue(path, entries[i].name);
         const auto wanted = run.Image(entries[i]) == ImageTicked ? std::optional(kOn) : std::nullopt;
         if (expected.notSaved.contains(i))
         {
             // A lost write leaves the old value or, when only the close failed, the new one.
-            Flow untouched;
-            Preset(untouched.registry);
-            EXPECT_TRUE(value == wanted || value == untouched.registry.GetValue(path, entries[i].name))
+            EXPECT_TRUE(value == wanted || value == original.GetValue(path, entries[i].name))
                 << "not saved: " << Narrow(entries[i].name);
         }
         else
@@ -286,7 +297,7 @@ std::vector<std::size_t> Owners(const std::vector<MemoryRegistry::Call>& calls, 
             owners.push_back(owners.back());
         else
             owners.push_back(owners.empty() ? 0 : owners.back() + 1);
-        EXPECT_EQ(call.path, Module1::PolicyKeyPath(Entries()[owners.back()].category))
+        EXPECT_EQ(call.path, KeyOf(Entries().at(owners.back()).category))
             << "call " << i + 1 << " is not on its entry's key";
     }
     // Each phase goes through all the entries once, in tree order.
@@ -298,8 +309,8 @@ std::vector<std::size_t> Owners(const std::vector<MemoryRegistry::Call>& calls, 
 
 std::string Describe(std::size_t number, const MemoryRegistry::Call& call)
 {
-    return "call " + std::to_string(number) + ": " + Narrow(ToString(call.op)) + " " + Narrow(call.path) + " " +
-           Narrow(call.valueName);
+    return "call " + std::to_string(number) + ": " + Narrow(ToString(call.op)) + " " + Narrow(call.path) +
+           " " + Narrow(call.valueName);
 }
 
 class FaultSweep : public ::testing::Test
@@ -359,12 +370,16 @@ TEST_F(FaultSweep, ACategoryKeyRefusingEveryCall_LosesExactlyItsEntries)
         SCOPED_TRACE(Narrow(category));
         Expected expected;
         for (std::size_t i = 0; i < Entries().size(); ++i)
-            if (Entries()[i].category == category) expected.readFailed.insert(i), expected.notSaved.insert(i);
+        {
+            if (Entries()[i].category != category) continue;
+            expected.readFailed.insert(i);
+            expected.notSaved.insert(i);
+        }
 
         Flow run;
-        EXPECT_NO_THROW(run.Run({{.path = Module1::PolicyKeyPath(category), .status = kAccessDenied}}));
+        EXPECT_NO_THROW(run.Run({{.path = KeyOf(category), .status = kAccessDenied}}));
         Check(reference, run, expected);
-        const auto path = Module1::PolicyKeyPath(category);
+        const auto path = KeyOf(category);
         EXPECT_EQ(run.registry.Snapshot()[path], run.before[path]) << "the refused key changed";
     }
 }
