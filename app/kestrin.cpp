@@ -14,8 +14,9 @@ std::wstring RestartPrompt()
 
 std::wstring ApplyFailureMessage(const std::vector<ApplyFailure>& failures, WindowHost& host)
 {
-    std::wstring text = failures.size() == 1 ? L"This restriction was not saved:\r\n\r\n"
-                                             : L"These restrictions were not saved:\r\n\r\n";
+    const bool one = failures.size() == 1;
+    std::wstring text =
+        one ? L"This restriction was not saved:\r\n\r\n" : L"These restrictions were not saved:\r\n\r\n";
     bool accessDenied = false;
     for (const auto& failure : failures)
     {
@@ -24,9 +25,8 @@ std::wstring ApplyFailureMessage(const std::vector<ApplyFailure>& failures, Wind
         accessDenied = accessDenied || failure.status == kAccessDenied;
     }
     if (accessDenied)
-        text += L"\r\nChanging these restrictions needs an administrator: run Windows Kestrin as an "
-                L"administrator "
-                L"and apply again.\r\n";
+        text += std::wstring(one ? L"\r\nChanging this restriction" : L"\r\nChanging these restrictions") +
+                L" needs an administrator: run Windows Kestrin as an administrator and apply again.\r\n";
     return text;
 }
 

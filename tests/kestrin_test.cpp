@@ -288,11 +288,15 @@ TEST_F(Window, Apply_WhenWritesFail_NamesExactlyThoseEntriesKeepsApplyAndAsksNot
     EXPECT_EQ(restart.asked.size(), 1u);
 }
 
-TEST_F(Window, ApplyFailureMessage_WithoutAccessDenied_DoesNotBlameRights)
+TEST_F(Window, ApplyFailureMessage_SpeaksOfOneRestrictionAndBlamesRightsOnlyWhenAccessWasDenied)
 {
-    const auto text = ApplyFailureMessage({{L"Hide Run Menu", L"Explorer", L"NoRun", 1018}}, host);
-    EXPECT_EQ(text,
+    EXPECT_EQ(ApplyFailureMessage({{L"Hide Run Menu", L"Explorer", L"NoRun", 1018}}, host),
               L"This restriction was not saved:\r\n\r\nHide Run Menu (Explorer\\NoRun): Error 1018.\r\n");
+    EXPECT_EQ(
+        ApplyFailureMessage({{L"Hide Run Menu", L"Explorer", L"NoRun", kAccessDenied}}, host),
+        L"This restriction was not saved:\r\n\r\nHide Run Menu (Explorer\\NoRun): Access is denied.\r\n"
+        L"\r\nChanging this restriction needs an administrator: run Windows Kestrin as an administrator and "
+        L"apply again.\r\n");
 }
 
 TEST(TreeModel, Add_RefusesADuplicateKeyAndKeepsInsertionOrder)
