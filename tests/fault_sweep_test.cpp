@@ -3,6 +3,7 @@
 // the registry as it was.
 #include "app/kestrin.h"
 #include "store/memory_registry.h"
+#include "tests/window_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,8 @@ namespace
 using Op = MemoryRegistry::Op;
 using Value = MemoryRegistry::Value;
 using Snapshot = std::map<std::wstring, std::map<std::wstring, Value>>;
+using testing::RecordingHost;
+using testing::ScriptedRestart;
 
 const Value kOn{kRegDword, {1, 0, 0, 0}};
 const std::vector<std::wstring> kCategories{L"Explorer", L"Network", L"System", L"Dos"};
@@ -124,31 +127,6 @@ Snapshot Outside(Snapshot snapshot, const Snapshot& before)
     }
     return snapshot;
 }
-
-struct ScriptedRestart final : RestartQuestion
-{
-    Answer Ask(const std::wstring&, int) override
-    {
-        ++asked;
-        return Answer::Decline;
-    }
-    int asked = 0;
-};
-
-struct RecordingHost final : WindowHost
-{
-    void ShowError(const std::wstring& text) override { errors.push_back(text); }
-    std::wstring StatusText(Status status) override
-    {
-        return status == kAccessDenied ? L"Access is denied." : L"Error " + std::to_wstring(status) + L".";
-    }
-    void NotifyPolicyChanged() override { ++notified; }
-    void EndProgram() override { ++ended; }
-
-    std::vector<std::wstring> errors;
-    int notified = 0;
-    int ended = 0;
-};
 
 // One run of the flow on a fresh registry and window.
 struct Flow

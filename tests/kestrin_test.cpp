@@ -3,6 +3,7 @@
 #include "app/kestrin.h"
 #include "store/memory_registry.h"
 #include "store/module1.h"
+#include "tests/window_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -15,35 +16,11 @@ namespace
 {
 
 using Op = MemoryRegistry::Op;
+using testing::RecordingHost;
+using testing::ScriptedRestart;
 
 const std::wstring kExplorer = Module1::PolicyKeyPath(L"Explorer");
 const std::wstring kDos = Module1::PolicyKeyPath(L"Dos");
-
-struct ScriptedRestart final : RestartQuestion
-{
-    Answer Ask(const std::wstring& prompt, int flags) override
-    {
-        asked.push_back({prompt, flags});
-        return answer;
-    }
-    Answer answer = Answer::Decline;
-    std::vector<std::pair<std::wstring, int>> asked;
-};
-
-struct RecordingHost final : WindowHost
-{
-    void ShowError(const std::wstring& text) override { errors.push_back(text); }
-    std::wstring StatusText(Status status) override
-    {
-        return status == kAccessDenied ? L"Access is denied." : L"Error " + std::to_wstring(status) + L".";
-    }
-    void NotifyPolicyChanged() override { ++notified; }
-    void EndProgram() override { ++ended; }
-
-    std::vector<std::wstring> errors;
-    int notified = 0;
-    int ended = 0;
-};
 
 class Window : public ::testing::Test
 {
@@ -216,10 +193,9 @@ TEST_F(Window, Apply_WritesEveryEntryInTreeOrderThenAsksToRestart)
 
     EXPECT_FALSE(form.Command1.Enabled());
     EXPECT_EQ(host.notified, 1);
-    ASSERT_EQ(restart.asked.size(), 1u);
-    EXPECT_EQ(restart.asked[0].first,
-              std::wstring(L"(Note: Some changes don't require reboot)\r\n\r\n\0", 46));
-    EXPECT_EQ(restart.asked[0].second, 2);
+    ASSERT_EQ(restart.asked, 1);
+    EXPECT_EQ(restart.lastPrompt, std::wstring(L"(Note: Some changes don't require reboot)\r\n\r\n\0", 46));
+    EXPECT_EQ(restart.lastFlags, 2);
     EXPECT_TRUE(host.errors.empty());
 }
 
@@ -252,7 +228,7 @@ TEST_F(Window, Exit_EndsWithoutWritingAnything)
     EXPECT_EQ(host.ended, 1);
     EXPECT_TRUE(registry.Calls().empty());
     EXPECT_EQ(registry.Snapshot(), before);
-    EXPECT_TRUE(restart.asked.empty());
+    EXPECT_EQ(restart.asked, 0);
 }
 
 TEST_F(Window, Apply_WhenWritesFail_NamesExactlyThoseEntriesKeepsApplyAndAsksNothing)
@@ -277,7 +253,7 @@ TEST_F(Window, Apply_WhenWritesFail_NamesExactlyThoseEntriesKeepsApplyAndAsksNot
               L"\r\nChanging these restrictions needs an administrator: run Windows Kestrin as an "
               L"administrator and apply again.\r\n");
     EXPECT_TRUE(form.Command1.Enabled());
-    EXPECT_TRUE(restart.asked.empty());
+    EXPECT_EQ(restart.asked, 0);
     EXPECT_EQ(host.notified, 0);
     EXPECT_EQ(host.ended, 0);
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
@@ -285,7 +261,7 @@ TEST_F(Window, Apply_WhenWritesFail_NamesExactlyThoseEntriesKeepsApplyAndAsksNot
     registry.ClearFaults();
     form.Command1.Click();
     EXPECT_EQ(host.errors.size(), 1u) << "a retry that succeeds reports nothing";
-    EXPECT_EQ(restart.asked.size(), 1u);
+    EXPECT_EQ(restart.asked, 1);
 }
 
 TEST_F(Window, ApplyFailureMessage_SpeaksOfOneRestrictionAndBlamesRightsOnlyWhenAccessWasDenied)

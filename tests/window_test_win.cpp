@@ -7,6 +7,7 @@
 #include "store/module1.h"
 #include "store/registry_win.h"
 #include "tests/registry_under_test.h"
+#include "tests/window_fakes.h"
 
 #include <windows.h>
 
@@ -24,19 +25,7 @@ namespace kestrin
 namespace
 {
 
-struct ScriptedRestart final : RestartQuestion
-{
-    Answer Ask(const std::wstring& prompt, int flags) override
-    {
-        ++asked;
-        lastPrompt = prompt;
-        lastFlags = flags;
-        return Answer::Decline;
-    }
-    int asked = 0;
-    std::wstring lastPrompt;
-    int lastFlags = 0;
-};
+using testing::ScriptedRestart;
 
 RECT ChildRect(HWND child)
 {
