@@ -7,6 +7,9 @@
 
 #include <commctrl.h>
 
+#include <iterator>
+#include <string>
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     kestrin::dpi::EnableAwareness();
