@@ -81,16 +81,12 @@ void kestrin::Command1_Click()
     {
         const Node* parent = node->Parent();
         if (!parent) continue;
+        Status status = kSuccess;
         if (node->Image() == ImageTicked)
-        {
-            const Status status = Module1::EnablePolicy(m_registry, parent->Text(), node->Key());
-            if (status != kSuccess) failures.push_back({node->Text(), parent->Text(), node->Key(), status});
-        }
+            status = Module1::EnablePolicy(m_registry, parent->Text(), node->Key());
         if (node->Image() == ImageUnticked)
-        {
-            const Status status = Module1::DisablePolicy(m_registry, parent->Text(), node->Key());
-            if (status != kSuccess) failures.push_back({node->Text(), parent->Text(), node->Key(), status});
-        }
+            status = Module1::DisablePolicy(m_registry, parent->Text(), node->Key());
+        if (status != kSuccess) failures.push_back({node->Text(), parent->Text(), node->Key(), status});
     }
 
     if (!failures.empty())

@@ -24,11 +24,10 @@ inline constexpr int kImageSize = 16;                    // pixels, whatever the
 inline constexpr int kButtonFontHundredthsOfPoint = 825; // "Tahoma" 8.25 pt
 inline constexpr int kButtonFontWeight = 700;
 
-// Rounds to the nearest pixel, as MulDiv does.
+// Rounds to the nearest pixel, as MulDiv does (every length here is positive).
 constexpr int TwipsToPixels(int twips, int dpi)
 {
-    const std::int64_t product = static_cast<std::int64_t>(twips) * dpi;
-    return static_cast<int>(product >= 0 ? (product + 720) / 1440 : -((-product + 720) / 1440));
+    return static_cast<int>((static_cast<std::int64_t>(twips) * dpi + 720) / 1440);
 }
 
 // A font height in pixels (negative: the character height) for a size in hundredths of a point.

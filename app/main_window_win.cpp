@@ -236,19 +236,20 @@ SIZE MainWindow::ClientSize() const
             layout::TwipsToPixels(layout::kClientHeight, dpiValue)};
 }
 
-void MainWindow::Place(HWND control, int left, int top, int width, int height) const
+void MainWindow::Place(HWND control, const layout::TwipsRect& twips) const
 {
     const int dpiValue = static_cast<int>(m_dpi);
-    MoveWindow(control, layout::TwipsToPixels(left, dpiValue), layout::TwipsToPixels(top, dpiValue),
-               layout::TwipsToPixels(width, dpiValue), layout::TwipsToPixels(height, dpiValue), TRUE);
+    MoveWindow(control, layout::TwipsToPixels(twips.left, dpiValue),
+               layout::TwipsToPixels(twips.top, dpiValue), layout::TwipsToPixels(twips.width, dpiValue),
+               layout::TwipsToPixels(twips.height, dpiValue), TRUE);
 }
 
 void MainWindow::Layout()
 {
     using layout::kApply, layout::kExit, layout::kTree;
-    Place(m_exit, kExit.left, kExit.top, kExit.width, kExit.height);
-    Place(m_apply, kApply.left, kApply.top, kApply.width, kApply.height);
-    Place(m_tree, kTree.left, kTree.top, kTree.width, kTree.height);
+    Place(m_exit, kExit);
+    Place(m_apply, kApply);
+    Place(m_tree, kTree);
     TreeView_SetIndent(m_tree, layout::TwipsToPixels(layout::kTreeIndent, static_cast<int>(m_dpi)));
 }
 
@@ -361,14 +362,14 @@ void MainWindow::NodeAdded(const Node& node)
     TVINSERTSTRUCTW insert{};
     insert.hParent = node.Parent() ? ItemOf(*node.Parent()) : TVI_ROOT;
     insert.hInsertAfter = TVI_LAST;
-    insert.itemex.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+    insert.itemex.mask = TVIF_TEXT | TVIF_PARAM;
     insert.itemex.pszText = const_cast<wchar_t*>(node.Text().c_str());
-    insert.itemex.iImage = ControlImage(node.Image());
-    insert.itemex.iSelectedImage = ControlImage(node.Image());
     insert.itemex.lParam = reinterpret_cast<LPARAM>(&node);
     const auto item = reinterpret_cast<HTREEITEM>(
         SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
-    if (item) m_items[&node] = item;
+    if (!item) return;
+    m_items[&node] = item;
+    UpdateItem(node, false); // a new node is never expanded
 }
 
 void MainWindow::NodeChanged(const Node& node)

@@ -2,6 +2,7 @@
 
 #include "app/handles_win.h"
 #include "app/kestrin.h"
+#include "app/layout.h"
 
 #include <windows.h>
 
@@ -62,7 +63,7 @@ private:
     void CreateImages();
     void Layout();
     SIZE ClientSize() const;
-    void Place(HWND control, int left, int top, int width, int height) const;
+    void Place(HWND control, const layout::TwipsRect& twips) const;
     void RaiseNodeClick(HTREEITEM item);
     void UpdateItem(const Node& node, bool expanded);
 

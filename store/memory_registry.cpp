@@ -156,9 +156,7 @@ Status MemoryRegistry::SetDwordValue(KeyHandle handle, std::wstring_view name, s
         return Log(Op::SetDwordValue, path, name, *fault);
     Key* key = Resolve(handle);
     if (!key) return Log(Op::SetDwordValue, path, name, 6);
-    Value value{kRegDword,
-                {static_cast<std::uint8_t>(data), static_cast<std::uint8_t>(data >> 8),
-                 static_cast<std::uint8_t>(data >> 16), static_cast<std::uint8_t>(data >> 24)}};
+    Value value{kRegDword, DwordBytes(data)};
     auto& slot = key->values[Fold(name)];
     if (slot.first.empty())
         slot.first = name; // a replaced value keeps the spelling it was created with, as in Windows
@@ -195,10 +193,7 @@ void MemoryRegistry::PutValue(std::wstring_view path, std::wstring_view name, Va
 
 void MemoryRegistry::PutDword(std::wstring_view path, std::wstring_view name, std::uint32_t data)
 {
-    PutValue(path, name,
-             {kRegDword,
-              {static_cast<std::uint8_t>(data), static_cast<std::uint8_t>(data >> 8),
-               static_cast<std::uint8_t>(data >> 16), static_cast<std::uint8_t>(data >> 24)}});
+    PutValue(path, name, {kRegDword, DwordBytes(data)});
 }
 
 void MemoryRegistry::PutString(std::wstring_view path, std::wstring_view name, std::wstring_view text)
@@ -248,6 +243,12 @@ std::map<std::wstring, std::map<std::wstring, MemoryRegistry::Value>> MemoryRegi
             pending.push_back(child.get());
     }
     return snapshot;
+}
+
+std::vector<std::uint8_t> DwordBytes(std::uint32_t data)
+{
+    return {static_cast<std::uint8_t>(data), static_cast<std::uint8_t>(data >> 8),
+            static_cast<std::uint8_t>(data >> 16), static_cast<std::uint8_t>(data >> 24)};
 }
 
 std::wstring_view ToString(MemoryRegistry::Op op)

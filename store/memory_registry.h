@@ -101,4 +101,7 @@ private:
 
 std::wstring_view ToString(MemoryRegistry::Op op);
 
+// The four bytes a REG_DWORD holds: little-endian.
+std::vector<std::uint8_t> DwordBytes(std::uint32_t data);
+
 } // namespace kestrin

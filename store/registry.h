@@ -103,20 +103,23 @@ struct OpenedKey
     UniqueKey key;
 };
 
-inline OpenedKey OpenKey(Registry& registry, RootKey root, std::wstring_view path)
+// Opens (or creates) a key and hands it to its owner; a key that failed to open gets none.
+template <auto Open> OpenedKey OwnedKey(Registry& registry, RootKey root, std::wstring_view path)
 {
     KeyHandle handle = 0;
-    const Status status = registry.OpenKey(root, path, handle);
+    const Status status = (registry.*Open)(root, path, handle);
     if (status != kSuccess) return {status, {}};
     return {status, UniqueKey(registry, handle)};
 }
 
+inline OpenedKey OpenKey(Registry& registry, RootKey root, std::wstring_view path)
+{
+    return OwnedKey<&Registry::OpenKey>(registry, root, path);
+}
+
 inline OpenedKey CreateKey(Registry& registry, RootKey root, std::wstring_view path)
 {
-    KeyHandle handle = 0;
-    const Status status = registry.CreateKey(root, path, handle);
-    if (status != kSuccess) return {status, {}};
-    return {status, UniqueKey(registry, handle)};
+    return OwnedKey<&Registry::CreateKey>(registry, root, path);
 }
 
 } // namespace kestrin

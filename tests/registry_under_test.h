@@ -31,9 +31,7 @@ public:
 
     void PutDword(std::wstring_view path, std::wstring_view name, std::uint32_t data)
     {
-        PutValue(path, name, kRegDword,
-                 {static_cast<std::uint8_t>(data), static_cast<std::uint8_t>(data >> 8),
-                  static_cast<std::uint8_t>(data >> 16), static_cast<std::uint8_t>(data >> 24)});
+        PutValue(path, name, kRegDword, DwordBytes(data));
     }
     void PutString(std::wstring_view path, std::wstring_view name, std::string_view text)
     {

@@ -134,22 +134,16 @@ std::wstring AnyName(FuzzedDataProvider& input)
     return name;
 }
 
-std::vector<std::uint8_t> Dword(std::uint32_t data)
-{
-    return {static_cast<std::uint8_t>(data), static_cast<std::uint8_t>(data >> 8),
-            static_cast<std::uint8_t>(data >> 16), static_cast<std::uint8_t>(data >> 24)};
-}
-
 Value AnyValue(FuzzedDataProvider& input)
 {
     switch (input.ConsumeIntegralInRange(0, 7))
     {
     case 0:
-        return {kRegDword, Dword(1)};
+        return {kRegDword, DwordBytes(1)};
     case 1:
-        return {kRegDword, Dword(0)};
+        return {kRegDword, DwordBytes(0)};
     case 2:
-        return {kRegDword, Dword(input.ConsumeIntegral<std::uint32_t>())};
+        return {kRegDword, DwordBytes(input.ConsumeIntegral<std::uint32_t>())};
     case 3:
     {
         // A REG_DWORD of the wrong size, empty included: zeros here must not read as "off".
