@@ -21,7 +21,7 @@ kestrin_wine_quiet() {
 # Sets DISPLAY to the virtual display (Xvfb) shared by everything run from the build tree BUILD,
 # starting it if it is not running. Its "pid :N" is kept in BUILD/wine/xvfb; tools/test stops it.
 kestrin_shared_display() {
-    local build="$1" state="$1/wine/xvfb" pid display n
+    local build="$1" state="$1/wine/xvfb" pid display
     mkdir -p "$build/wine"
     exec 8>"$state.lock"
     flock 8
@@ -34,15 +34,31 @@ kestrin_shared_display() {
             return
         fi
     fi
-    n=90
-    while [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    pid=$!
-    for _ in $(seq 100); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.05; done
-    echo "$pid :$n" >"$state"
-    export DISPLAY=":$n"
+    kestrin_private_display
+    echo "$KESTRIN_XVFB_PID $DISPLAY" >"$state"
     flock -u 8
     exec 8>&-
+}
+
+# Starts a virtual display (Xvfb) of this caller's own on a free display number and sets DISPLAY to
+# it, and KESTRIN_XVFB_PID to the process to stop afterwards. Fails if the display does not come up.
+kestrin_private_display() {
+    local number_file
+    number_file="$(mktemp)"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+    KESTRIN_XVFB_PID=$!
+    for _ in $(seq 200); do
+        [[ -s "$number_file" ]] && break
+        kill -0 "$KESTRIN_XVFB_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    if [[ ! -s "$number_file" ]]; then
+        rm -f "$number_file"
+        echo "error: Xvfb did not start" >&2
+        return 1
+    fi
+    export DISPLAY=":$(tr -dc 0-9 <"$number_file")"
+    rm -f "$number_file"
 }
 
 # Makes the Wine prefix WINEPREFIX once, for a display of DPI dots per inch (default 96), with Wine

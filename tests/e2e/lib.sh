@@ -95,17 +95,8 @@ trap 'exit 143' TERM INT # stopped by ctest's timeout: clean up all the same
 trap 'e2e_fail "unexpected failure of \"$BASH_COMMAND\" (line $LINENO)"' ERR
 
 e2e_start_display() {
-    : >"$E2E_WORK/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$E2E_WORK/display" >/dev/null 2>&1 &
-    E2E_XVFB_PID=$!
-    local i
-    for ((i = 0; i < 200; i++)); do
-        [[ -s "$E2E_WORK/display" ]] && break
-        kill -0 "$E2E_XVFB_PID" 2>/dev/null || e2e_fail "Xvfb did not start"
-        sleep 0.05
-    done
-    [[ -s "$E2E_WORK/display" ]] || e2e_fail "Xvfb gave no display number within 10 s"
-    export DISPLAY=":$(tr -dc 0-9 <"$E2E_WORK/display")"
+    kestrin_private_display || e2e_fail "Xvfb did not start"
+    E2E_XVFB_PID=$KESTRIN_XVFB_PID
     # tools/test stops what a killed case leaves behind.
     echo "$E2E_XVFB_PID $DISPLAY" >"$E2E_BUILD/wine/e2e-$E2E_CASE.xvfb"
 }
