@@ -77,17 +77,21 @@ void kestrin::Command1_Click()
 {
     // Every entry is written, changed or not, in tree order; one failure does not stop the rest.
     std::vector<ApplyFailure> failures;
+    bool changed = false;
     for (const auto& node : TreeView1.Nodes())
     {
         const Node* parent = node->Parent();
         if (!parent) continue;
         Status status = kSuccess;
         if (node->Image() == ImageTicked)
-            status = Module1::EnablePolicy(m_registry, parent->Text(), node->Key());
+            status = Module1::EnablePolicy(m_registry, parent->Text(), node->Key(), &changed);
         if (node->Image() == ImageUnticked)
-            status = Module1::DisablePolicy(m_registry, parent->Text(), node->Key());
+            status = Module1::DisablePolicy(m_registry, parent->Text(), node->Key(), &changed);
         if (status != kSuccess) failures.push_back({node->Text(), parent->Text(), node->Key(), status});
     }
+
+    // What was stored is in effect whether or not the rest was, so running programs hear of it either way.
+    if (changed) m_host.NotifyPolicyChanged();
 
     if (!failures.empty())
     {
@@ -97,7 +101,6 @@ void kestrin::Command1_Click()
     }
 
     Command1.SetEnabled(false);
-    m_host.NotifyPolicyChanged();
     if (m_restart.Ask(RestartPrompt(), kEwxReboot) == RestartQuestion::Answer::Agree) m_host.EndProgram();
 }
 

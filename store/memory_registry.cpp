@@ -45,6 +45,8 @@ struct MemoryRegistry::Key
 };
 
 MemoryRegistry::MemoryRegistry() : m_root(std::make_unique<Key>()) {}
+MemoryRegistry::MemoryRegistry(MemoryRegistry&&) noexcept = default;
+MemoryRegistry& MemoryRegistry::operator=(MemoryRegistry&&) noexcept = default;
 MemoryRegistry::~MemoryRegistry() = default;
 
 MemoryRegistry::Key* MemoryRegistry::Find(std::wstring_view path) const

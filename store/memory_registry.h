@@ -57,6 +57,8 @@ public:
     };
 
     MemoryRegistry();
+    MemoryRegistry(MemoryRegistry&&) noexcept;
+    MemoryRegistry& operator=(MemoryRegistry&&) noexcept;
     ~MemoryRegistry() override;
 
     Status OpenKey(RootKey root, std::wstring_view path, KeyHandle& key) override;

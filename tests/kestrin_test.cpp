@@ -36,19 +36,13 @@ protected:
         form.Form_Load();
         registry.ClearCalls();
     }
-    // The (category key, value name) of each store operation "Apply" made, in order. Each
-    // EnablePolicy starts with a create and a set; each DisablePolicy with an open and a query (all
-    // four category keys must exist for the open to be followed by the query).
+    // The (category key, value name) of each store operation "Apply" made, in order: each one looks at
+    // its value first (all four category keys must exist for every open to be followed by the query).
     std::vector<std::pair<std::wstring, std::wstring>> WritesMade() const
     {
         std::vector<std::pair<std::wstring, std::wstring>> writes;
-        const auto& calls = registry.Calls();
-        for (std::size_t i = 0; i + 1 < calls.size(); ++i)
-        {
-            const bool enable = calls[i].op == Op::CreateKey;
-            const bool disable = calls[i].op == Op::OpenKey && calls[i + 1].op == Op::QueryValue;
-            if (enable || disable) writes.push_back({calls[i].path, calls[i + 1].valueName});
-        }
+        for (const auto& call : registry.Calls())
+            if (call.op == Op::QueryValue) writes.push_back({call.path, call.valueName});
         return writes;
     }
     void PutCategoryKeys()
@@ -174,6 +168,8 @@ TEST_F(Window, Apply_WritesEveryEntryInTreeOrderThenAsksToRestart)
     PutCategoryKeys();
     registry.PutDword(kDos, L"NoRealMode", 0);
     registry.PutString(kDos, L"Disabled", L"x");
+    registry.PutDword(kExplorer, L"NoDrives", 0x03FFFFFF); // every drive hidden
+    registry.PutString(kExplorer, L"NoClose", L"yes");
     Load();
     form.TreeView1.NodeClick(Entry(L"NoRun"));      // on
     form.TreeView1.NodeClick(Entry(L"Disabled"));   // off
@@ -189,6 +185,17 @@ TEST_F(Window, Apply_WritesEveryEntryInTreeOrderThenAsksToRestart)
     EXPECT_EQ(registry.GetValue(kExplorer, L"NoRun"), (MemoryRegistry::Value{kRegDword, {1, 0, 0, 0}}));
     EXPECT_FALSE(registry.GetValue(kDos, L"Disabled"));
     EXPECT_EQ(registry.GetValue(kDos, L"NoRealMode"), (MemoryRegistry::Value{kRegDword, {1, 0, 0, 0}}));
+    // Values that are on already are not cut down to 1, whatever they hold.
+    EXPECT_EQ(registry.GetValue(kExplorer, L"NoDrives"),
+              (MemoryRegistry::Value{kRegDword, DwordBytes(0x03FFFFFF)}));
+    EXPECT_EQ(registry.GetValue(kExplorer, L"NoClose")->type, kRegSz);
+    for (const auto& call : registry.Calls())
+    {
+        if (call.valueName == L"NoDrives" || call.valueName == L"NoClose")
+        {
+            EXPECT_EQ(call.op, Op::QueryValue) << "a value that is on is only looked at";
+        }
+    }
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 
     EXPECT_FALSE(form.Command1.Enabled());
@@ -254,7 +261,7 @@ TEST_F(Window, Apply_WhenWritesFail_NamesExactlyThoseEntriesKeepsApplyAndAsksNot
               L"administrator and apply again.\r\n");
     EXPECT_TRUE(form.Command1.Enabled());
     EXPECT_EQ(restart.asked, 0);
-    EXPECT_EQ(host.notified, 0);
+    EXPECT_EQ(host.notified, 1) << "NoRealMode was stored: running programs must hear of it";
     EXPECT_EQ(host.ended, 0);
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 

@@ -56,12 +56,16 @@ TEST(StoreCalls, DisablePolicy_OnPresentValue_ChecksThenDeletes)
                                               Op::DeleteValue, Op::CloseKey}));
 }
 
-TEST(StoreCalls, EnablePolicy_CreatesSetsAndCloses)
+TEST(StoreCalls, EnablePolicy_LooksFirstThenCreatesSetsAndCloses)
 {
     MemoryRegistry registry;
     EXPECT_EQ(Module1::EnablePolicy(registry, L"Explorer", L"NoRun"), kSuccess);
-    EXPECT_EQ(Ops(registry), (std::vector<Op>{Op::CreateKey, Op::SetDwordValue, Op::CloseKey}));
-    EXPECT_EQ(registry.Calls()[0].path, kExplorer);
+    EXPECT_EQ(Ops(registry), (std::vector<Op>{Op::OpenKey, Op::CreateKey, Op::SetDwordValue, Op::CloseKey}));
+    EXPECT_EQ(registry.Calls()[1].path, kExplorer);
+
+    registry.ClearCalls();
+    EXPECT_EQ(Module1::EnablePolicy(registry, L"Explorer", L"NoRun"), kSuccess);
+    EXPECT_EQ(Ops(registry), (std::vector<Op>{Op::OpenKey, Op::QueryValue, Op::CloseKey})) << "on already";
 }
 
 // Each operation, run once per call it makes with exactly that call failing.
@@ -112,9 +116,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Creating the key path is already a change, as it would be in Windows.
         FaultCase{"EnableOnMissingKey", [](MemoryRegistry&) {},
-                  [](MemoryRegistry& r) { return Module1::EnablePolicy(r, L"Explorer", L"NoRun"); }, 3, 2},
+                  [](MemoryRegistry& r) { return Module1::EnablePolicy(r, L"Explorer", L"NoRun"); }, 4, 3},
         FaultCase{"EnableOverDwordZero", [](MemoryRegistry& r) { r.PutDword(kExplorer, L"NoRun", 0); },
-                  [](MemoryRegistry& r) { return Module1::EnablePolicy(r, L"Explorer", L"NoRun"); }, 3, 3},
+                  [](MemoryRegistry& r) { return Module1::EnablePolicy(r, L"Explorer", L"NoRun"); }, 6, 6, 3},
+        FaultCase{"EnableOverAMask", [](MemoryRegistry& r) { r.PutDword(kExplorer, L"NoDrives", 0x3FFFFFF); },
+                  [](MemoryRegistry& r) { return Module1::EnablePolicy(r, L"Explorer", L"NoDrives"); }, 3, 4,
+                  3},
         FaultCase{"DisablePresent", [](MemoryRegistry& r) { r.PutDword(kExplorer, L"NoRun", 1); },
                   [](MemoryRegistry& r) { return Module1::DisablePolicy(r, L"Explorer", L"NoRun"); }, 6, 6,
                   3},

@@ -95,15 +95,23 @@ TEST_F(PolicyStore, IsPolicyOff_FollowsHowTheShellReadsTheValue)
     EXPECT_FALSE(m_under->KeyExists(PolicyKeyPath(L"System"))) << "reading must create nothing";
 }
 
-TEST_F(PolicyStore, EnablePolicy_RewritesAValueOfAnyTypeAsDwordOne)
+TEST_F(PolicyStore, EnablePolicy_KeepsAValueThatIsOnAndWritesOneOverOneThatIsOff)
 {
-    const auto system = PolicyKeyPath(L"System");
-    m_under->PutDword(system, L"NoDispCPL", 0);
-    m_under->PutString(system, L"NoSecCPL", "yes");
-    EXPECT_EQ(Module1::EnablePolicy(Reg(), L"System", L"NoDispCPL"), kSuccess);
-    EXPECT_EQ(Module1::EnablePolicy(Reg(), L"System", L"NoSecCPL"), kSuccess);
-    EXPECT_EQ(m_under->GetValue(system, L"NoDispCPL"), kDwordOne);
-    EXPECT_EQ(m_under->GetValue(system, L"NoSecCPL"), kDwordOne);
+    const auto explorer = PolicyKeyPath(L"Explorer");
+    m_under->PutDword(explorer, L"NoDrives", 0x03FFFFFF); // a mask: every drive hidden
+    m_under->PutString(explorer, L"NoClose", "yes");
+    m_under->PutDword(explorer, L"NoRun", 0);
+    bool changed = false;
+    EXPECT_EQ(Module1::EnablePolicy(Reg(), L"Explorer", L"NoDrives", &changed), kSuccess);
+    EXPECT_EQ(Module1::EnablePolicy(Reg(), L"Explorer", L"NoClose", &changed), kSuccess);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(m_under->GetValue(explorer, L"NoDrives"),
+              (MemoryRegistry::Value{kRegDword, DwordBytes(0x03FFFFFF)}));
+    EXPECT_EQ(m_under->GetValue(explorer, L"NoClose")->type, kRegSz);
+
+    EXPECT_EQ(Module1::EnablePolicy(Reg(), L"Explorer", L"NoRun", &changed), kSuccess);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(m_under->GetValue(explorer, L"NoRun"), kDwordOne);
 }
 
 TEST_F(PolicyStore, DisablePolicy_RemovesAValueOfAnyTypeAndOnlyThatValue)
