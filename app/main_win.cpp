@@ -2,6 +2,7 @@
 #include "app/main_window_win.h"
 #include "app/restart_win.h"
 #include "store/registry_win.h"
+#include "store/user_root_win.h"
 
 #include <windows.h>
 
@@ -16,7 +17,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    kestrin::Win32Registry registry;
+    // Opened once, for the whole run: the signed-in user's hive, whatever account this process runs as.
+    const kestrin::UserRoot root = kestrin::OpenSessionUserRoot();
+    kestrin::Win32Registry registry(root.Get());
     kestrin::ShellRestartQuestion restart;
     kestrin::MainWindow window(registry, restart);
     window.OnEnded = [] { PostQuitMessage(0); };

@@ -1,49 +1,55 @@
 #include "store/registry_win.h"
 
-#include <windows.h>
-
-#include <optional>
-#include <string>
-
 namespace kestrin
 {
 namespace
 {
 
-HKEY ToHkey(RootKey root)
+HKEY AsHkey(KeyHandle key)
+{
+    return reinterpret_cast<HKEY>(key);
+}
+
+std::optional<std::string> ToAnsi(std::wstring_view text)
+{
+    return ToCodePage(text, CP_ACP);
+}
+
+} // namespace
+
+std::optional<std::string> ToCodePage(std::wstring_view text, UINT codePage,
+                                      const CodePageFunctions& functions)
+{
+    if (text.find(L'\0') != std::wstring_view::npos) return std::nullopt;
+    if (text.empty()) return std::string();
+    // No flags and no default character: the one form every code page takes. Whether anything was
+    // substituted is told by converting back.
+    const int length = static_cast<int>(text.size());
+    const int size = functions.toMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::nullopt;
+    std::string converted(static_cast<std::size_t>(size), '\0');
+    if (functions.toMultiByte(codePage, 0, text.data(), length, converted.data(), size, nullptr, nullptr) !=
+        size)
+        return std::nullopt;
+
+    const int wideSize = functions.toWide(codePage, 0, converted.data(), size, nullptr, 0);
+    if (wideSize != length) return std::nullopt;
+    std::wstring back(static_cast<std::size_t>(wideSize), L'\0');
+    if (functions.toWide(codePage, 0, converted.data(), size, back.data(), wideSize) != wideSize ||
+        back != text)
+        return std::nullopt;
+    return converted;
+}
+
+HKEY Win32Registry::ToHkey(RootKey root) const
 {
     switch (root)
     {
     case RootKey::CurrentUser:
         break;
     }
-    return HKEY_CURRENT_USER;
+    return m_userRoot;
 }
-
-HKEY ToHkey(KeyHandle key)
-{
-    return reinterpret_cast<HKEY>(key);
-}
-
-// To the ANSI code page, or nothing when a character has no exact equivalent there (or is a NUL,
-// which would silently shorten the name).
-std::optional<std::string> ToAnsi(std::wstring_view text)
-{
-    if (text.find(L'\0') != std::wstring_view::npos) return std::nullopt;
-    if (text.empty()) return std::string();
-    const int length = static_cast<int>(text.size());
-    BOOL lossy = FALSE;
-    const int size =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0, nullptr, &lossy);
-    if (size <= 0 || lossy) return std::nullopt;
-    std::string ansi(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, ansi.data(), size, nullptr,
-                        &lossy);
-    if (lossy) return std::nullopt;
-    return ansi;
-}
-
-} // namespace
 
 Status Win32Registry::OpenKey(RootKey root, std::wstring_view path, KeyHandle& key)
 {
@@ -72,7 +78,7 @@ Status Win32Registry::QueryValue(KeyHandle key, std::wstring_view name, ValuePro
     DWORD type = 0;
     DWORD size = 0;
     // No data buffer: this only asks whether the value is there.
-    const LONG status = RegQueryValueExA(ToHkey(key), ansiName->c_str(), nullptr, &type, nullptr, &size);
+    const LONG status = RegQueryValueExA(AsHkey(key), ansiName->c_str(), nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS || !probe) return status;
 
     probe->type = type;
@@ -81,7 +87,7 @@ Status Win32Registry::QueryValue(KeyHandle key, std::wstring_view name, ValuePro
     if (type != REG_DWORD || size != sizeof(DWORD)) return status;
     DWORD data = 0;
     DWORD dataSize = sizeof data;
-    const LONG read = RegQueryValueExA(ToHkey(key), ansiName->c_str(), nullptr, &type,
+    const LONG read = RegQueryValueExA(AsHkey(key), ansiName->c_str(), nullptr, &type,
                                        reinterpret_cast<BYTE*>(&data), &dataSize);
     if (read != ERROR_SUCCESS) return read;
     if (type == REG_DWORD && dataSize == sizeof data) probe->dword = data;
@@ -95,7 +101,7 @@ Status Win32Registry::SetDwordValue(KeyHandle key, std::wstring_view name, std::
     const auto ansiName = ToAnsi(name);
     if (!ansiName) return kInvalidParameter;
     const DWORD bytes = data; // REG_DWORD is stored little-endian, as DWORD is in memory on x86
-    return RegSetValueExA(ToHkey(key), ansiName->c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bytes),
+    return RegSetValueExA(AsHkey(key), ansiName->c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bytes),
                           sizeof bytes);
 }
 
@@ -103,12 +109,12 @@ Status Win32Registry::DeleteValue(KeyHandle key, std::wstring_view name)
 {
     const auto ansiName = ToAnsi(name);
     if (!ansiName) return kInvalidParameter;
-    return RegDeleteValueA(ToHkey(key), ansiName->c_str());
+    return RegDeleteValueA(AsHkey(key), ansiName->c_str());
 }
 
 Status Win32Registry::CloseKey(KeyHandle key)
 {
-    return RegCloseKey(ToHkey(key));
+    return RegCloseKey(AsHkey(key));
 }
 
 } // namespace kestrin

@@ -45,6 +45,9 @@ public:
 
 std::unique_ptr<RegistryUnderTest> MakeRegistryUnderTest();
 
+// The Wine run this is (KESTRIN_WINE_PROFILE: "hku", "acp65001", ...), empty for the usual one.
+std::string TestProfile();
+
 // Whether tests may write the real per-user policy keys: always on the in-memory registry and under
 // Wine (a throwaway prefix); on real Windows only when KESTRIN_TEST_WRITE_POLICIES=1.
 bool MayWritePolicyKeys();

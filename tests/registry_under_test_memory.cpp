@@ -34,6 +34,11 @@ std::unique_ptr<RegistryUnderTest> MakeRegistryUnderTest()
     return std::make_unique<MemoryUnderTest>();
 }
 
+std::string TestProfile()
+{
+    return {};
+}
+
 bool MayWritePolicyKeys()
 {
     return true;

@@ -1,12 +1,15 @@
 #include "tests/registry_under_test.h"
 
 #include "store/registry_win.h"
+#include "store/user_root_win.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kestrin::testing
 {
@@ -19,23 +22,27 @@ void Check(LSTATUS status, const char* what)
         throw std::runtime_error(std::string(what) + " failed with status " + std::to_string(status));
 }
 
-// Counts this process's handles through the system handle table: GetProcessHandleCount always
-// answers 0 under Wine.
-std::optional<std::size_t> CountProcessHandles()
+// Counts this process's registry key handles through the system's extended handle table, whose
+// process ids are full width (the short table cuts them to 16 bits, so two processes can collide).
+// Only keys: whatever else a test or a failing expectation opens is not the code under test's doing.
+// GetProcessHandleCount always answers 0 under Wine.
+std::optional<std::size_t> CountKeyHandles()
 {
     struct Entry
     {
-        USHORT processId;
-        USHORT creatorBackTraceIndex;
-        UCHAR objectTypeIndex;
-        UCHAR handleAttributes;
-        USHORT handleValue;
         PVOID object;
+        ULONG_PTR processId;
+        ULONG_PTR handleValue;
         ULONG grantedAccess;
+        USHORT creatorBackTraceIndex;
+        USHORT objectTypeIndex;
+        ULONG handleAttributes;
+        ULONG reserved;
     };
     struct Table
     {
-        ULONG count;
+        ULONG_PTR count;
+        ULONG_PTR reserved;
         Entry entries[1];
     };
     using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
@@ -44,28 +51,52 @@ std::optional<std::size_t> CountProcessHandles()
                                    GetProcAddress(ntdll, "NtQuerySystemInformation")))
                              : nullptr;
     if (!query) return std::nullopt;
-    constexpr ULONG kSystemHandleInformation = 16;
+
+    // A key of our own, to learn which object type is a key.
+    HKEY probe = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &probe) != ERROR_SUCCESS)
+        return std::nullopt;
+
+    constexpr ULONG kSystemExtendedHandleInformation = 64;
     constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
     std::vector<unsigned char> buffer(1 << 16);
+    LONG status = 0;
     for (;;)
     {
         ULONG needed = 0;
-        const LONG status =
-            query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == kInfoLengthMismatch)
-        {
-            buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
-            continue;
-        }
-        if (status < 0) return std::nullopt;
-        break;
+        status = query(kSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                       &needed);
+        if (status != kInfoLengthMismatch) break;
+        buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
     }
+    RegCloseKey(probe);
+    if (status < 0) return std::nullopt;
+
     const auto* table = reinterpret_cast<const Table*>(buffer.data());
-    const auto self = static_cast<USHORT>(GetCurrentProcessId());
+    const auto self = static_cast<ULONG_PTR>(GetCurrentProcessId());
+    std::optional<USHORT> keyType;
+    for (ULONG_PTR i = 0; i < table->count; ++i)
+        if (table->entries[i].processId == self &&
+            table->entries[i].handleValue == reinterpret_cast<ULONG_PTR>(probe))
+            keyType = table->entries[i].objectTypeIndex;
+    if (!keyType) return std::nullopt;
     std::size_t count = 0;
-    for (ULONG i = 0; i < table->count; ++i)
-        if (table->entries[i].processId == self) ++count;
-    return count;
+    for (ULONG_PTR i = 0; i < table->count; ++i)
+        if (table->entries[i].processId == self && table->entries[i].objectTypeIndex == *keyType) ++count;
+    return count - 1; // less the probe, closed by now
+}
+
+// Which hive the code under test reaches: the prefix's HKEY_CURRENT_USER, or, in the run named "hku",
+// the same user's hive opened under HKEY_USERS, as the program does when elevated as another account.
+// Setting up and checking always go through HKEY_CURRENT_USER: under Wine it is the same hive.
+UserRoot RootUnderTest()
+{
+    if (TestProfile() != "hku") return {};
+    const auto sid = ProcessUserSid();
+    if (!sid) throw std::runtime_error("this process's user SID could not be read");
+    UserRoot root = OpenUsersHive(*sid);
+    if (!root.IsUsersHive()) throw std::runtime_error("HKEY_USERS\\<this user's SID> could not be opened");
+    return root;
 }
 
 class Win32UnderTest final : public RegistryUnderTest
@@ -130,13 +161,20 @@ public:
         if (removed != ERROR_FILE_NOT_FOUND) Check(removed, "RegDeleteKeyW");
     }
 
-    std::optional<std::size_t> HandleCount() override { return CountProcessHandles(); }
+    std::optional<std::size_t> HandleCount() override { return CountKeyHandles(); }
 
 private:
-    Win32Registry m_registry;
+    UserRoot m_root = RootUnderTest();
+    Win32Registry m_registry{m_root.Get()};
 };
 
 } // namespace
+
+std::string TestProfile()
+{
+    const char* profile = std::getenv("KESTRIN_WINE_PROFILE");
+    return profile ? profile : "";
+}
 
 std::unique_ptr<RegistryUnderTest> MakeRegistryUnderTest()
 {

@@ -2,6 +2,7 @@
 // in-memory registry can make an arbitrary call fail, so these run natively.
 #include "store/memory_registry.h"
 #include "store/module1.h"
+#include "store/user_root.h"
 
 #include <gtest/gtest.h>
 
@@ -151,6 +152,38 @@ TEST(StoreFaultsOnRead, DisablePolicy_WhenPresenceCannotBeRead_ReportsItInsteadO
     registry.AddFault({.op = Op::OpenKey, .status = kAccessDenied});
     EXPECT_EQ(Module1::DisablePolicy(registry, L"Explorer", L"NoRun"), kAccessDenied);
     EXPECT_TRUE(registry.GetValue(kExplorer, L"NoRun"));
+}
+
+} // namespace
+} // namespace kestrin
+
+namespace kestrin
+{
+namespace
+{
+
+// Whose hive the program edits, decided from who runs it and who is signed in.
+TEST(UserRoot, TheSignedInUsersHiveOnlyWhenRunAsAnotherAccountAndLoaded)
+{
+    const std::wstring self = L"S-1-5-21-1-2-3-500";
+    const std::wstring signedIn = L"S-1-5-21-1-2-3-1001";
+    std::vector<std::wstring> asked;
+    const auto loaded = [&asked](std::wstring_view sid)
+    {
+        asked.emplace_back(sid);
+        return true;
+    };
+    const auto notLoaded = [](std::wstring_view) { return false; };
+
+    EXPECT_EQ(ChooseUsersHive(self, signedIn, loaded), signedIn) << "elevated as another account";
+    EXPECT_EQ(asked, std::vector<std::wstring>{signedIn});
+    asked.clear();
+    EXPECT_EQ(ChooseUsersHive(self, self, loaded), std::nullopt) << "the usual case";
+    EXPECT_EQ(ChooseUsersHive(self, L"s-1-5-21-1-2-3-500", loaded), std::nullopt) << "SIDs ignore case";
+    EXPECT_EQ(ChooseUsersHive(self, std::nullopt, loaded), std::nullopt) << "session user unknown";
+    EXPECT_EQ(ChooseUsersHive(self, L"", loaded), std::nullopt);
+    EXPECT_TRUE(asked.empty()) << "no hive is opened when the process's own is the right one";
+    EXPECT_EQ(ChooseUsersHive(self, signedIn, notLoaded), std::nullopt) << "hive not loaded";
 }
 
 } // namespace
