@@ -1,8 +1,10 @@
-// Names converted to a code page as the registry layer does it, checked against the rule Windows
+// The Win32 side of the store: whose hive it edits, and names converted to a code page as the registry
+// layer does it, checked against the rule Windows
 // documents for WideCharToMultiByte and MultiByteToWideChar, which Wine does not enforce: for UTF-8
 // (65001) and UTF-7 the only flags allowed are 0 or the invalid-characters one, and both
 // default-character pointers must be null.
 #include "store/registry_win.h"
+#include "store/user_root_win.h"
 #include "tests/registry_under_test.h"
 
 #include <gtest/gtest.h>
@@ -92,6 +94,28 @@ TEST(CodePage, TheRunForUtf8HasUtf8AsItsAnsiCodePage)
     if (TestProfile() != "acp65001") GTEST_SKIP() << "not the UTF-8 run";
     EXPECT_EQ(GetACP(), 65001u);
     EXPECT_EQ(ToCodePage(L"NoRun", CP_ACP), "NoRun");
+}
+
+} // namespace
+} // namespace kestrin::testing
+
+namespace kestrin::testing
+{
+namespace
+{
+
+// Under Wine the program runs as the one user signed in, so it keeps HKEY_CURRENT_USER; what is proven
+// here is that the session's user is found and recognised as this process's own.
+TEST(UserRoot, RunAsTheSignedInUser_KeepsHkeyCurrentUser)
+{
+    const auto self = ProcessUserSid();
+    ASSERT_TRUE(self.has_value());
+    EXPECT_EQ(SessionUserSid(), self);
+    const UserRoot root = OpenSessionUserRoot();
+    EXPECT_FALSE(root.IsUsersHive());
+    EXPECT_EQ(root.Get(), HKEY_CURRENT_USER);
+    EXPECT_TRUE(OpenUsersHive(*self).IsUsersHive()) << "the same hive is loaded under HKEY_USERS";
+    EXPECT_FALSE(OpenUsersHive(L"S-1-5-21-1-2-3-4242").IsUsersHive()) << "an account that is not signed in";
 }
 
 } // namespace
