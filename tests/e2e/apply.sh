@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Toggling with the mouse (on a label and on a picture) and with Space after arrow keys, "Apply",
 # and both answers to the restart question: "No" keeps the window open with "Apply" disabled and
-# every restriction written as the tree shows it, nothing else touched; "Yes" ends the program and,
+# every restriction written as the tree shows it (values that were on already, a string, a DWORD 5, the
+# NoDrives mask, kept as they were), nothing else touched; "Yes" ends the program and,
 # under Wine, the whole Wine session, with the second Apply kept.
 source "$(dirname "$0")/lib.sh" apply "$@"
 
@@ -11,6 +12,7 @@ e2e_step "presetting the registry"
 e2e_reg_add "$E2E_POLICIES\\Explorer" NoRun REG_DWORD 1
 e2e_reg_add "$E2E_POLICIES\\Explorer" NoFind REG_SZ 1
 e2e_reg_add "$E2E_POLICIES\\Explorer" NoClose REG_DWORD 0
+e2e_reg_add "$E2E_POLICIES\\Explorer" NoDrives REG_DWORD 0x03FFFFFF # every drive hidden
 e2e_reg_add "$E2E_POLICIES\\Explorer" KestrinUnrelated REG_SZ "not a restriction"
 e2e_reg_add "$E2E_POLICIES\\System" NoDispCPL REG_DWORD 5
 e2e_reg_add "$E2E_POLICIES\\Dos" Disabled REG_DWORD 1
@@ -19,7 +21,7 @@ e2e_reg delete "$E2E_POLICIES\\Network" /f >/dev/null 2>&1 || true
 e2e_export "$E2E_WORK/before.reg"
 
 state=000000000000000000000000000000000000
-for ticked in 'Explorer\NoRun' 'Explorer\NoFind' 'System\NoDispCPL' 'Dos\Disabled'; do
+for ticked in 'Explorer\NoRun' 'Explorer\NoFind' 'Explorer\NoDrives' 'System\NoDispCPL' 'Dos\Disabled'; do
     state="$(e2e_flip "$state" "$(e2e_index "$ticked")")"
 done
 toggle() { state="$(e2e_flip "$state" "$(e2e_index "$1")")"; }
@@ -51,9 +53,9 @@ e2e_step "toggling with Space after arrow keys"
 # The last click selected "Remove Shutdown Command" (NoClose).
 e2e_key Down space # NoSaveSettings
 toggle 'Explorer\NoSaveSettings'
-e2e_key Down Down space # NoDrives
-toggle 'Explorer\NoDrives'
-e2e_key Down space space # NoNetHood, twice: back to empty
+e2e_key Down space # NoDesktop
+toggle 'Explorer\NoDesktop'
+e2e_key Down Down space space # past NoDrives (a mask, left alone) to NoNetHood, twice: back to empty
 e2e_check_view explorer-keys "$state" "E $(e2e_index 'Explorer\NoNetHood')"
 
 e2e_step "expanding Network with the keyboard and toggling in it"
@@ -93,7 +95,7 @@ kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended after No"
 
 e2e_step "checking the registry"
 e2e_export "$E2E_WORK/after-no.reg"
-e2e_expect_written "$E2E_WORK/after-no.reg" "$state"
+e2e_expect_written "$E2E_WORK/after-no.reg" "$state" "$E2E_WORK/before.reg"
 e2e_expect_only_policies_changed "$E2E_WORK/before.reg" "$E2E_WORK/after-no.reg" Network
 grep -qF '"KestrinUnrelated"="not a restriction"' "$E2E_WORK/after-no.reg" || e2e_fail "the unrelated value is gone"
 grep -qF $'HKEY_CURRENT_USER\\Software\\KestrinE2E\\Other\t"X"=dword:00000001' "$E2E_WORK/after-no.reg" ||
@@ -116,6 +118,6 @@ e2e_wait "the Wine session (wineserver) to end" eval '! e2e_wineserver_running'
 
 e2e_step "checking the registry after the session ended"
 e2e_export "$E2E_WORK/after-yes.reg"
-e2e_expect_written "$E2E_WORK/after-yes.reg" "$state"
+e2e_expect_written "$E2E_WORK/after-yes.reg" "$state" "$E2E_WORK/before.reg"
 e2e_expect_only_policies_changed "$E2E_WORK/before.reg" "$E2E_WORK/after-yes.reg" Network
 e2e_step "passed"

@@ -154,12 +154,19 @@ e2e_policy_data() { # EXPORT CATEGORY\NAME
 }
 
 # Checks that the 36 values in EXPORT are exactly what STATE (36 characters, 1 on, 0 off) says:
-# on is REG_DWORD 1, off is no value at all.
-e2e_expect_written() { # EXPORT STATE
-    local i data want bad=0
+# on is the value as it was in BEFORE when it was on there already, else REG_DWORD 1; off is no value.
+e2e_expect_written() { # EXPORT STATE [BEFORE]
+    local i data old want bad=0
     for ((i = 0; i < 36; i++)); do
         data="$(e2e_policy_data "$1" "${E2E_VALUES[i]}")"
-        if [[ "${2:i:1}" == 1 ]]; then want='dword:00000001'; else want=absent; fi
+        old=absent
+        [[ -n "${3:-}" ]] && old="$(e2e_policy_data "$3" "${E2E_VALUES[i]}")"
+        if [[ "${2:i:1}" == 1 ]]; then
+            want='dword:00000001'
+            [[ "$old" != absent && "$old" != 'dword:00000000' ]] && want="$old"
+        else
+            want=absent
+        fi
         if [[ "$data" != "$want" ]]; then
             printf '[%s]   %s is %s, expected %s\n' "$E2E_CASE" "${E2E_VALUES[i]}" "$data" "$want" >&2
             bad=1
