@@ -64,6 +64,10 @@ inline void Window(HWND window)
 {
     DestroyWindow(window);
 }
+inline void Handle(HANDLE handle)
+{
+    CloseHandle(handle);
+}
 } // namespace release
 
 using UniqueHfont = UniqueHandle<HFONT, release::Font>;
@@ -72,5 +76,6 @@ using UniqueHimagelist = UniqueHandle<HIMAGELIST, release::ImageList>;
 using UniqueHicon = UniqueHandle<HICON, release::Icon>;
 using UniqueHmodule = UniqueHandle<HMODULE, release::Module>;
 using UniqueHwnd = UniqueHandle<HWND, release::Window>;
+using UniqueHthread = UniqueHandle<HANDLE, release::Handle>;
 
 } // namespace kestrin

@@ -39,9 +39,12 @@ MainWindow::~MainWindow()
 {
     m_form.TreeView1.SetObserver(nullptr);
     if (m_window) DestroyWindow(m_window);
+    // A broadcast still on its way is let finish, so no running program misses it; the window is gone by
+    // now, so the wait is nobody's. SendMessageTimeout gives each slow window 2 s: bounded all the same.
+    WaitForBroadcasts(10000);
 }
 
-bool MainWindow::Create(HINSTANCE instance, int showCommand)
+bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens normal*/)
 {
     m_instance = instance;
 
@@ -62,6 +65,15 @@ bool MainWindow::Create(HINSTANCE instance, int showCommand)
 
     m_form.Form_Load();
 
+    ShowNormalCentred();
+    // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
+    SetFocus(m_exit);
+    m_lastFocus = m_exit;
+    return true;
+}
+
+void MainWindow::ShowNormalCentred()
+{
     // Size for the DPI of the monitor the window is on, centred on that monitor's work area.
     const RECT frame = dpi::WindowRectForClient(ClientSize(), kStyle, kExStyle, m_dpi);
     const int width = frame.right - frame.left;
@@ -74,16 +86,41 @@ bool MainWindow::Create(HINSTANCE instance, int showCommand)
                  work.top + (work.bottom - work.top - height) / 2, width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 
-    ShowWindow(m_window, showCommand);
-    // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
-    SetFocus(m_exit);
-    m_lastFocus = m_exit;
-    return true;
+    // On Windows the first ShowWindow of a process takes the starter's show command (STARTUPINFO) in
+    // place of SW_SHOWNORMAL: a shortcut set to "Maximized" or `start /max` would still maximize it.
+    ShowWindow(m_window, SW_SHOWNORMAL);
+    if (IsIconic(m_window) || IsZoomed(m_window) || !IsWindowVisible(m_window))
+    {
+        ShowWindow(m_window, SW_RESTORE);
+        ShowWindow(m_window, SW_SHOWNORMAL);
+        SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - width) / 2,
+                     work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER);
+    }
 }
 
 bool MainWindow::PreTranslate(MSG& message)
 {
-    return m_window && IsDialogMessageW(m_window, &message);
+    if (!m_window) return false;
+    const bool key =
+        message.message == WM_KEYDOWN || message.message == WM_KEYUP || message.message == WM_CHAR;
+    if (key && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE) &&
+        (message.hwnd == m_window || IsChild(m_window, message.hwnd)))
+        return true; // neither key does anything here
+    const bool handled = IsDialogMessageW(m_window, &message);
+    KeepButtonsPlain();
+    return handled;
+}
+
+// The dialog manager makes a push button the default one (BS_DEFPUSHBUTTON) when Tab brings the focus
+// to it, after which Enter presses it and it wears the default button's heavy frame. Neither button
+// is ever the default here.
+void MainWindow::KeepButtonsPlain()
+{
+    for (const HWND button : {m_exit, m_apply})
+    {
+        if (button && (GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            SendMessageW(button, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    }
 }
 
 HTREEITEM MainWindow::ItemOf(const Node& node) const
@@ -121,6 +158,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_ACTIVATE:
         OnActivate(LOWORD(wParam) != WA_INACTIVE);
         return 0;
+    case DM_GETDEFID:
+        return 0; // no default button
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
@@ -387,23 +426,58 @@ void MainWindow::ShowError(const std::wstring& text)
 
 std::wstring MainWindow::StatusText(Status status)
 {
+    return SystemMessageText(static_cast<DWORD>(status));
+}
+
+std::wstring SystemMessageText(DWORD status)
+{
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, status, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
-    if (text.empty()) text = L"Error " + std::to_wstring(status) + L".";
+    if (text.empty())
+    {
+        std::wstring digits;
+        do
+            digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + status % 10));
+        while ((status /= 10) != 0);
+        text = L"Error " + digits + L".";
+    }
     return text;
 }
 
 void MainWindow::NotifyPolicyChanged()
 {
-    // As the system's own policy engine does, so the shell re-reads what needs no restart.
-    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
-                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    // As the system's own policy engine does, so the shell re-reads what needs no restart. The broadcast
+    // waits for each slow window in turn (up to 2 s each): it goes from a thread of its own, and the
+    // restart question follows at once. The string is a literal, so the thread needs nothing of ours.
+    const auto broadcast = [](void*) -> DWORD
+    {
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
+                            SMTO_ABORTIFHUNG, 2000, nullptr);
+        return 0;
+    };
+    std::erase_if(m_broadcasts, [](const UniqueHthread& thread)
+                  { return WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0; });
+    if (UniqueHthread thread(CreateThread(nullptr, 0, broadcast, nullptr, 0, nullptr)); thread)
+        m_broadcasts.push_back(std::move(thread));
+    else
+        broadcast(nullptr); // no thread to be had: better late than not at all
+}
+
+void MainWindow::WaitForBroadcasts(DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    for (const auto& thread : m_broadcasts)
+    {
+        const DWORD spent = GetTickCount() - start;
+        WaitForSingleObject(thread.Get(), spent < milliseconds ? milliseconds - spent : 0);
+    }
+    m_broadcasts.clear();
 }
 
 void MainWindow::EndProgram()

@@ -10,12 +10,13 @@
 
 #include <functional>
 #include <unordered_map>
+#include <vector>
 
 namespace kestrin
 {
 
-// Control identifiers. Dialog navigation turns Enter and Escape into IDOK (1) and IDCANCEL (2):
-// no control uses those, so neither key presses a button.
+// Control identifiers. Dialog navigation turns Enter and Escape into IDOK (1) and IDCANCEL (2) when no
+// button is the default: no control uses those, so neither key presses a button.
 inline constexpr int kExitId = 101;
 inline constexpr int kApplyId = 102;
 inline constexpr int kTreeId = 103;
@@ -30,10 +31,14 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Creates the window and its controls, loads the tree and shows the window centred.
+    // Creates the window and its controls, loads the tree and shows the window centred, normal and at its
+    // own size: a fixed dialog has no use for a maximized or minimized start, whatever it is started with.
     bool Create(HINSTANCE instance, int showCommand);
-    // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop.
+    // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop. Enter and
+    // Escape are taken away here: neither button is the default or the cancel button.
     bool PreTranslate(MSG& message);
+    // Waits, up to `milliseconds`, for "policies changed" broadcasts still on their way.
+    void WaitForBroadcasts(DWORD milliseconds);
 
     HWND Handle() const { return m_window; }
     HWND Tree() const { return m_tree; }
@@ -65,6 +70,8 @@ private:
     SIZE ClientSize() const;
     void Place(HWND control, const layout::TwipsRect& twips) const;
     void RaiseNodeClick(HTREEITEM item);
+    void KeepButtonsPlain();
+    void ShowNormalCentred();
     void UpdateItem(const Node& node, bool expanded);
 
     // WindowHost
@@ -92,6 +99,10 @@ private:
     UniqueHicon m_bigIcon;
     UniqueHicon m_smallIcon;
     std::unordered_map<const Node*, HTREEITEM> m_items;
+    std::vector<UniqueHthread> m_broadcasts;
 };
+
+// The system's wording for a status, e.g. "Access is denied.", or "Error <n>." where it has none.
+std::wstring SystemMessageText(DWORD status);
 
 } // namespace kestrin

@@ -3,6 +3,7 @@
 // Stand-ins for the restart question and the desktop, for tests of the window's logic.
 #include "app/kestrin.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct ScriptedRestart final : RestartQuestion
     Answer Ask(const std::wstring& prompt, int flags) override
     {
         ++asked;
+        askedAt = std::chrono::steady_clock::now();
         lastPrompt = prompt;
         lastFlags = flags;
         return answer;
@@ -23,6 +25,7 @@ struct ScriptedRestart final : RestartQuestion
     int asked = 0;
     std::wstring lastPrompt;
     int lastFlags = 0;
+    std::chrono::steady_clock::time_point askedAt;
 };
 
 struct RecordingHost final : WindowHost

@@ -3,6 +3,7 @@
 #include "app/dpi_win.h"
 #include "app/layout.h"
 #include "app/main_window_win.h"
+#include "app/program_win.h"
 #include "store/memory_registry.h"
 #include "store/module1.h"
 #include "store/registry_win.h"
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace kestrin
@@ -281,20 +283,76 @@ TEST_F(RealWindow, Focus_StartsOnExitAndTabSkipsTheDisabledApply)
     EXPECT_TRUE(PumpUntil([&] { return GetFocus() == window->ExitButton(); }));
 }
 
-TEST_F(RealWindow, EnterAndEscape_PressNeitherButton)
+// The dialog manager makes a button the default when Tab brings the focus to it; here neither ever is.
+TEST_F(RealWindow, EnterAndEscape_PressNeitherButtonHoweverTheFocusGotThere)
 {
-    window->Form().TreeView1.NodeClick(Entry(L"NoFind")); // so "Apply" would have something to do
+    window->Form().TreeView1.NodeClick(Entry(L"NoFind")); // so "Apply" is enabled and has work to do
     registry.ClearCalls();
-    for (const HWND focus : {window->ExitButton(), window->ApplyButton(), window->Tree()})
+    const auto pressBoth = [&](HWND focus, const char* how)
     {
-        SetFocus(focus);
+        ASSERT_TRUE(PumpUntil([&] { return GetFocus() == focus; })) << how;
         Key(VK_RETURN);
         Key(VK_ESCAPE);
-        EXPECT_TRUE(IsWindow(window->Handle()));
-    }
+        Pump(std::chrono::milliseconds(300));
+        EXPECT_TRUE(IsWindow(window->Handle())) << how;
+        EXPECT_EQ(restart.asked, 0) << how;
+        for (const HWND button : {window->ExitButton(), window->ApplyButton()})
+            EXPECT_NE(GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON) << how;
+    };
+    pressBoth(window->ExitButton(), "at start");
+    Key(VK_TAB);
+    pressBoth(window->ApplyButton(), "Tab to Apply");
+    Key(VK_TAB);
+    pressBoth(window->Tree(), "Tab to the tree");
+    Key(VK_TAB, true);
+    pressBoth(window->ApplyButton(), "Shift+Tab from the tree to Apply");
+    Key(VK_TAB, true);
+    pressBoth(window->ExitButton(), "Shift+Tab back to Exit");
     EXPECT_EQ(ended, 0);
-    EXPECT_EQ(restart.asked, 0);
     EXPECT_TRUE(registry.Calls().empty());
+
+    // Space still presses the focused button.
+    Key(VK_TAB);
+    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == window->ApplyButton(); }));
+    Key(VK_SPACE);
+    EXPECT_TRUE(PumpUntil([&] { return restart.asked == 1; }));
+}
+
+// A broadcast waits for each slow window on the desktop in turn; the restart question must not.
+TEST_F(RealWindow, Apply_WithSlowWindowsOnTheDesktop_AsksAtOnce)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    std::wstring slow(path, length);
+    slow = slow.substr(0, slow.find_last_of(L'\\') + 1) + L"kestrin_slow_windows.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(slow.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    const auto stop = [&process]
+    {
+        TerminateProcess(process.hProcess, 0);
+        WaitForSingleObject(process.hProcess, 5000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    };
+    if (!PumpUntil([] { return FindWindowW(L"KestrinSlowWindow", nullptr) != nullptr; }))
+    {
+        stop();
+        FAIL() << "the slow windows did not appear";
+    }
+    Pump(std::chrono::milliseconds(200));
+
+    window->Form().TreeView1.NodeClick(Entry(L"NoRealMode"));
+    const auto pressed = std::chrono::steady_clock::now();
+    ClickCentre(window->ApplyButton());
+    const bool asked = PumpUntil([&] { return restart.asked == 1; });
+    stop();
+    ASSERT_TRUE(asked);
+    EXPECT_LT(restart.askedAt - pressed, std::chrono::seconds(1));
+    EXPECT_TRUE(registry.GetValue(Module1::PolicyKeyPath(L"Dos"), L"NoRealMode"));
 }
 
 TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
@@ -423,6 +481,91 @@ TEST_F(RealWindow, CloseBox_EndsWithoutWriting)
     Pump();
     EXPECT_EQ(ended, 1);
     EXPECT_TRUE(registry.Calls().empty());
+}
+
+// A fixed dialog opens normal, whatever it is started with: maximized it would fill the screen with its
+// controls in a corner, minimized it would have no taskbar button to come back from.
+TEST(ShowCommands, EveryShowCommand_OpensNormalCentredAtItsOwnSize)
+{
+    dpi::EnableAwareness();
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    for (const int command : {SW_SHOWMAXIMIZED, SW_MAXIMIZE, SW_SHOWMINIMIZED, SW_MINIMIZE,
+                              SW_SHOWMINNOACTIVE, SW_HIDE, SW_SHOWDEFAULT})
+    {
+        SCOPED_TRACE(command);
+        MemoryRegistry registry;
+        ScriptedRestart restart;
+        MainWindow window(registry, restart);
+        ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), command));
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+
+        const HWND hwnd = window.Handle();
+        EXPECT_TRUE(IsWindowVisible(hwnd));
+        EXPECT_FALSE(IsIconic(hwnd));
+        EXPECT_FALSE(IsZoomed(hwnd));
+        const int dpi = static_cast<int>(window.Dpi());
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        EXPECT_EQ(client.right, layout::TwipsToPixels(layout::kClientWidth, dpi));
+        EXPECT_EQ(client.bottom, layout::TwipsToPixels(layout::kClientHeight, dpi));
+        RECT frame{};
+        GetWindowRect(hwnd, &frame);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
+        EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
+    }
+}
+
+TEST(StartUp, OnceTheDllSearchIsLimited_ADllBesideTheProgramIsNotLoaded)
+{
+    const HMODULE before = LoadLibraryW(L"kestrin_planted.dll");
+    ASSERT_NE(before, nullptr) << "the planted DLL beside the tests must load while nothing stops it";
+    FreeLibrary(before);
+
+    LimitDllSearchToSystem();
+    EXPECT_EQ(LoadLibraryW(L"kestrin_planted.dll"), nullptr);
+    const HMODULE system = LoadLibraryW(L"version.dll");
+    EXPECT_NE(system, nullptr) << "the system directory is still searched";
+    if (system) FreeLibrary(system);
+}
+
+// A window class of that name that refuses to be created stands for whatever keeps the window from opening.
+TEST(StartUp, WhenTheWindowCannotBeOpened_ABoxTitledWindowsKestrinSaysSo)
+{
+    WNDCLASSEXW refusing{};
+    refusing.cbSize = sizeof refusing;
+    refusing.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT
+    { return message == WM_NCCREATE ? FALSE : DefWindowProcW(hwnd, message, wParam, lParam); };
+    refusing.hInstance = GetModuleHandleW(nullptr);
+    refusing.lpszClassName = L"KestrinMainWindow";
+    ASSERT_TRUE(RegisterClassExW(&refusing));
+
+    std::wstring said;
+    std::thread watcher(
+        [&said]
+        {
+            for (int i = 0; i < 400; ++i)
+            {
+                if (const HWND box = FindWindowW(L"#32770", L"Windows Kestrin"))
+                {
+                    wchar_t text[512]{};
+                    GetDlgItemTextW(box, 0xFFFF, text, 512); // the message box's text
+                    said = text;
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                    return;
+                }
+                Sleep(50);
+            }
+        });
+    const int exitCode = RunProgram(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    watcher.join();
+    EXPECT_NE(exitCode, 0);
+    EXPECT_NE(said.find(L"Windows Kestrin could not open its window."), std::wstring::npos) << "no box";
 }
 
 // The program's resources, as Explorer and the loader see them.

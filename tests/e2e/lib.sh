@@ -239,10 +239,12 @@ e2e_has_window() { e2e_probe windows "$1" 2>/dev/null | grep -q "^window class=$
 e2e_has_no_window() { ! e2e_has_window "$@"; }
 
 # Starts kestrin.exe and waits for one more main window; its process id is E2E_LAST_PID.
-e2e_start_kestrin() {
+e2e_start_kestrin() { # [SHOW]   SHOW: /max or /min, as `start` gives it (a shortcut's "Run" setting)
     local before
+    local -a command=(wine "$KESTRIN_EXE")
+    [[ -n "${1:-}" ]] && command=(wine start "$1" /wait /unix "$KESTRIN_EXE") # /unix takes the next word as the path
     before="$(e2e_main_window_count)"
-    wine "$KESTRIN_EXE" >>"$E2E_WORK/kestrin.log" 2> >(kestrin_wine_noise_filter >>"$E2E_WORK/kestrin.log") &
+    "${command[@]}" >>"$E2E_WORK/kestrin.log" 2> >(kestrin_wine_noise_filter >>"$E2E_WORK/kestrin.log") &
     E2E_LAST_PID=$!
     E2E_PIDS+=("$E2E_LAST_PID")
     e2e_wait "the window \"$E2E_CAPTION\"" e2e_has_main_windows $((before + 1))

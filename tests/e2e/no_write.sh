@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Leaving without "Apply" writes nothing: after toggling, "Exit" and the caption's close box both
-# end the program with the registry as it was. Enter and Escape do nothing, whether "Exit" or the
-# tree has the focus: the window stays, nothing is written.
+# end the program with the registry as it was. Enter and Escape do nothing, whether "Exit", "Apply" or
+# the tree has the focus, also after Tab and Shift+Tab: the window stays, nothing is written. Started
+# maximized or minimized, the window opens normal, where and as large as it always does.
 source "$(dirname "$0")/lib.sh" no_write "$@"
 
 e2e_setup
@@ -54,12 +55,23 @@ e2e_click_image "$(e2e_index 'Explorer\NoClose')"
 state_shown="$(e2e_flip "$state_shown" "$(e2e_index 'Explorer\NoClose')")"
 e2e_check_view explorer-clicked "$state_shown"
 press_enter_and_escape tree enabled
+# Tab onto a button makes it the dialog manager's default; Enter must press it all the same.
+e2e_key shift+Tab
+e2e_wait_window "Shift+Tab to move the focus from the tree to \"Apply\"" '[[ $W_FOCUS == Apply ]]'
+press_enter_and_escape Apply enabled
+e2e_key shift+Tab
+e2e_wait_window "Shift+Tab to move the focus to \"Exit\"" '[[ $W_FOCUS == Exit ]]'
+press_enter_and_escape Exit enabled
+e2e_key Tab Tab
+e2e_wait_window "Tab to move the focus back to the tree" '[[ $W_FOCUS == tree ]]'
 # The keys did reach the tree: Space toggles the selected entry (the last one clicked) back.
 e2e_key space
 state_shown="$(e2e_flip "$state_shown" "$(e2e_index 'Explorer\NoClose')")"
 e2e_check_view explorer-space "$state_shown"
 e2e_export "$E2E_WORK/after-keys.reg"
 e2e_expect_same_export "$E2E_WORK/before.reg" "$E2E_WORK/after-keys.reg" "toggling, Enter or Escape changed the registry"
+
+normal_frame="$W_X,$W_Y ${W_W}x$W_H"
 
 e2e_step "leaving with Exit"
 e2e_click "$E_X" "$E_Y"
@@ -85,4 +97,17 @@ e2e_wait_exit "$pid"
 e2e_has_no_main_window || e2e_fail "the window is still there after the close box"
 e2e_export "$E2E_WORK/after-close.reg"
 e2e_expect_same_export "$E2E_WORK/before.reg" "$E2E_WORK/after-close.reg" "the close box after toggling changed the registry"
+for show in /max /min; do
+    e2e_step "started with start $show: opens normal, centred, at its own size"
+    e2e_start_kestrin "$show"
+    pid=$E2E_LAST_PID
+    e2e_window
+    [[ "$W_X,$W_Y ${W_W}x$W_H" == "$normal_frame" ]] ||
+        e2e_fail "started with $show the frame is $W_X,$W_Y ${W_W}x$W_H, expected $normal_frame"
+    e2e_shot "start${show#/}"
+    e2e_click "$E_X" "$E_Y"
+    e2e_wait_exit "$pid"
+done
+e2e_export "$E2E_WORK/after-show.reg"
+e2e_expect_same_export "$E2E_WORK/before.reg" "$E2E_WORK/after-show.reg" "starting and leaving changed the registry"
 e2e_step "passed"
