@@ -2,6 +2,7 @@
 // generator that breaks what the tree and the shell expect shows up here.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -318,23 +319,94 @@ TEST(Folders, AreMostlyYellowAndOpenDiffersFromClosed)
     EXPECT_GE(differing, 16);
 }
 
-// One image of the icon, with its directory entry.
+std::uint32_t be32(const Bytes& f, std::size_t at)
+{
+    return static_cast<std::uint32_t>(f.at(at)) << 24 | static_cast<std::uint32_t>(f.at(at + 1)) << 16 |
+           static_cast<std::uint32_t>(f.at(at + 2)) << 8 | f.at(at + 3);
+}
+
+// One image of the icon, with its directory entry, decoded to 0xAARRGGBB pixels, top row first: a bitmap
+// with its AND mask, or (the large frame) a PNG.
 struct IconFrame
 {
     int dirWidth, dirHeight, dirPlanes, dirBpp;
     std::uint32_t bytes, offset;
-    Dib dib;
+    bool png = false;
+    Dib dib;          // bitmap frames
+    int pngDepth = 0; // PNG frames: bit depth and colour type
+    int pngColour = 0;
+    int side = 0;
+    std::vector<std::uint32_t> pixels;
+    std::vector<bool> andMask;
 
-    int size() const { return dib.width; }
-    std::size_t andRows() const { return dib.bits + static_cast<std::size_t>(stride(size(), 32) * size()); }
-    std::uint32_t bgra(int x, int y) const { return dib.value(x, y, size(), 32, dib.bits); }
+    int size() const { return side; }
+    std::uint32_t bgra(int x, int y) const { return pixels.at(static_cast<std::size_t>(y * side + x)); }
     int alpha(int x, int y) const { return static_cast<int>(bgra(x, y) >> 24); }
-    bool andBit(int x, int y) const { return dib.value(x, y, size(), 1, andRows()) != 0; }
+    bool andBit(int x, int y) const { return andMask.at(static_cast<std::size_t>(y * side + x)); }
     Rgb rgb(int x, int y) const
     {
         std::uint32_t v = bgra(x, y);
         return {static_cast<int>(v >> 16 & 0xff), static_cast<int>(v >> 8 & 0xff),
                 static_cast<int>(v & 0xff)};
+    }
+
+    void DecodeBitmap(const Bytes& file)
+    {
+        dib = readDib(file, offset);
+        side = dib.width;
+        const std::size_t andRows = dib.bits + static_cast<std::size_t>(stride(side, 32) * side);
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+            {
+                pixels.push_back(dib.value(x, y, side, 32, dib.bits));
+                andMask.push_back(dib.value(x, y, side, 1, andRows) != 0);
+            }
+    }
+
+    // 8-bit RGBA without row filters, as the generator writes it; anything else fails the tests.
+    void DecodePng(const Bytes& file)
+    {
+        png = true;
+        std::size_t at = offset + 8;
+        Bytes packed;
+        for (;;)
+        {
+            const std::uint32_t length = be32(file, at);
+            const std::string type(file.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                                   file.begin() + static_cast<std::ptrdiff_t>(at + 8));
+            const std::size_t data = at + 8;
+            if (type == "IHDR")
+            {
+                side = static_cast<int>(be32(file, data));
+                pngDepth = file.at(data + 8);
+                pngColour = file.at(data + 9);
+            }
+            if (type == "IDAT")
+                packed.insert(packed.end(), file.begin() + static_cast<std::ptrdiff_t>(data),
+                              file.begin() + static_cast<std::ptrdiff_t>(data + length));
+            const auto crc = crc32(0, file.data() + at + 4, length + 4);
+            if (crc != be32(file, data + length))
+                throw std::runtime_error("PNG chunk " + type + " has a bad CRC");
+            at = data + length + 4;
+            if (type == "IEND") break;
+        }
+        Bytes raw(static_cast<std::size_t>(side) * (1 + 4 * static_cast<std::size_t>(side)));
+        uLongf rawSize = static_cast<uLongf>(raw.size());
+        if (uncompress(raw.data(), &rawSize, packed.data(), static_cast<uLong>(packed.size())) != Z_OK ||
+            rawSize != raw.size())
+            throw std::runtime_error("the PNG data does not inflate to the image");
+        for (int y = 0; y < side; ++y)
+        {
+            const std::size_t row = static_cast<std::size_t>(y) * (1 + 4 * static_cast<std::size_t>(side));
+            if (raw[row] != 0) throw std::runtime_error("a PNG row uses a filter");
+            for (int x = 0; x < side; ++x)
+            {
+                const std::uint8_t* p = &raw[row + 1 + 4 * static_cast<std::size_t>(x)];
+                pixels.push_back(static_cast<std::uint32_t>(p[3]) << 24 |
+                                 static_cast<std::uint32_t>(p[0]) << 16 |
+                                 static_cast<std::uint32_t>(p[1]) << 8 | p[2]);
+            }
+        }
     }
 };
 
@@ -342,7 +414,7 @@ struct Icon
 {
     Bytes file = readAsset("kestrin.ico");
     int type = 0;
-    std::vector<IconFrame> frames; // point into file, hence no copies
+    std::vector<IconFrame> frames;
 
     Icon(const Icon&) = delete;
     Icon& operator=(const Icon&) = delete;
@@ -359,12 +431,16 @@ struct Icon
                         static_cast<int>(le16(file, e + 4)),
                         static_cast<int>(le16(file, e + 6)),
                         le32(file, e + 8),
-                        le32(file, e + 12),
-                        {}};
+                        le32(file, e + 12)};
             if (std::size_t{f.offset} + f.bytes > file.size())
                 throw std::runtime_error("icon image runs past the end of the file");
-            f.dib = readDib(file, f.offset);
-            frames.push_back(f);
+            static constexpr std::uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+            if (std::equal(std::begin(kPngSignature), std::end(kPngSignature),
+                           file.begin() + static_cast<std::ptrdiff_t>(f.offset)))
+                f.DecodePng(file);
+            else
+                f.DecodeBitmap(file);
+            frames.push_back(std::move(f));
         }
     }
 };
@@ -388,7 +464,9 @@ Hue hueOf(const Rgb& c)
     return Hue::None;
 }
 
-TEST(AppIcon, HasSixThirtyTwoBitFrames)
+// Bitmap frames up to 48 px; the 256 px frame as PNG, as Windows has accepted since Vista (as a bitmap it
+// would be a quarter of a megabyte of the program).
+TEST(AppIcon, HasFiveThirtyTwoBitBitmapsAndA256PixelPng)
 {
     Icon icon;
     EXPECT_EQ(icon.type, 1);
@@ -402,21 +480,29 @@ TEST(AppIcon, HasSixThirtyTwoBitFrames)
         EXPECT_EQ(f.dirHeight, f.dirWidth);
         EXPECT_EQ(f.dirPlanes, 1);
         EXPECT_EQ(f.dirBpp, 32);
+        EXPECT_EQ(f.png, size == 256);
+        int clear = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                clear += f.alpha(x, y) == 0;
+        EXPECT_GT(clear, 0);
+        EXPECT_LT(clear, size * size);
+        if (f.png)
+        {
+            EXPECT_EQ(f.pngDepth, 8);
+            EXPECT_EQ(f.pngColour, 6) << "RGBA";
+            EXPECT_LT(f.bytes, 16u * 1024u);
+            continue;
+        }
         EXPECT_EQ(f.dib.headerSize, 40u);
         EXPECT_EQ(f.dib.height, 2 * size);
         EXPECT_EQ(f.dib.planes, 1);
         EXPECT_EQ(f.dib.bpp, 32);
         EXPECT_EQ(f.dib.compression, 0u);
         EXPECT_EQ(f.bytes, 40u + static_cast<std::uint32_t>((stride(size, 32) + stride(size, 1)) * size));
-        int clear = 0;
         for (int y = 0; y < size; ++y)
             for (int x = 0; x < size; ++x)
-            {
                 EXPECT_EQ(f.andBit(x, y), f.alpha(x, y) == 0) << "at (" << x << ',' << y << ')';
-                clear += f.alpha(x, y) == 0;
-            }
-        EXPECT_GT(clear, 0);
-        EXPECT_LT(clear, size * size);
     }
     std::sort(sizes.begin(), sizes.end());
     EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 48, 256}));

@@ -10,11 +10,14 @@
 #include "tests/registry_under_test.h"
 #include "tests/window_fakes.h"
 
+#include "version.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -568,18 +571,29 @@ TEST(StartUp, WhenTheWindowCannotBeOpened_ABoxTitledWindowsKestrinSaysSo)
     EXPECT_NE(said.find(L"Windows Kestrin could not open its window."), std::wstring::npos) << "no box";
 }
 
-// The program's resources, as Explorer and the loader see them.
-TEST(Resources, CarryVersionManifestIconAndTheFourPictures)
+// kestrin.exe's own resources, as Explorer and the loader see them: the program is loaded as a data file.
+std::wstring ProgramPath()
 {
-    wchar_t path[MAX_PATH];
-    ASSERT_NE(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    std::string path = KESTRIN_EXE;
+    if (!path.empty() && path.front() == '/') // built on Linux: Wine maps the Unix root to drive Z:
+    {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        path = "Z:" + path;
+    }
+    return {path.begin(), path.end()};
+}
+
+TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
+{
+    const std::wstring path = ProgramPath();
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    ASSERT_NE(size, 0u);
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_NE(size, 0u) << "no version information in kestrin.exe";
     std::vector<unsigned char> version(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, version.data()));
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, version.data()));
     for (const auto& [name, expected] :
-         {std::pair{L"ProductName", L"Windows Kestrin"}, std::pair{L"OriginalFilename", L"kestrin.exe"}})
+         {std::pair{L"ProductName", L"Windows Kestrin"}, std::pair{L"OriginalFilename", L"kestrin.exe"},
+          std::pair{L"FileVersion", L"" KESTRIN_VERSION_STRING}})
     {
         wchar_t* value = nullptr;
         UINT length = 0;
@@ -588,31 +602,45 @@ TEST(Resources, CarryVersionManifestIconAndTheFourPictures)
         EXPECT_STREQ(value, expected);
     }
 
-    const HMODULE self = GetModuleHandleW(nullptr);
-    const HRSRC manifest = FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
+    const HMODULE program =
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(program, nullptr);
+    const HRSRC manifest = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
     ASSERT_NE(manifest, nullptr);
-    const std::string text(static_cast<const char*>(LockResource(LoadResource(self, manifest))),
-                           SizeofResource(self, manifest));
+    const std::string text(static_cast<const char*>(LockResource(LoadResource(program, manifest))),
+                           SizeofResource(program, manifest));
     EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(text.find("PerMonitorV2"), std::string::npos);
     EXPECT_NE(text.find("highestAvailable"), std::string::npos);
+    EXPECT_NE(
+        text.find(R"(name="Kestrin" version=")" KESTRIN_VERSION_STRING R"(.0" processorArchitecture="*")"),
+        std::string::npos)
+        << text;
 
     for (const int iconSize : {16, 32, 48, 256})
     {
         const UniqueHicon icon(
-            static_cast<HICON>(LoadImageW(self, MAKEINTRESOURCEW(1), IMAGE_ICON, iconSize, iconSize, 0)));
-        EXPECT_TRUE(icon) << iconSize;
+            static_cast<HICON>(LoadImageW(program, MAKEINTRESOURCEW(1), IMAGE_ICON, iconSize, iconSize, 0)));
+        ASSERT_TRUE(icon) << iconSize;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon.Get(), &info));
+        const UniqueHbitmap colour(info.hbmColor);
+        const UniqueHbitmap mask(info.hbmMask);
+        BITMAP bits{};
+        GetObjectW(colour.Get(), sizeof bits, &bits);
+        EXPECT_EQ(bits.bmWidth, iconSize);
     }
     for (int bitmap = 101; bitmap <= 108; ++bitmap)
     {
         const UniqueHbitmap loaded(
-            static_cast<HBITMAP>(LoadImageW(self, MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, 0, 0, 0)));
+            static_cast<HBITMAP>(LoadImageW(program, MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, 0, 0, 0)));
         BITMAP info{};
         ASSERT_TRUE(loaded) << bitmap;
         GetObjectW(loaded.Get(), sizeof info, &info);
         EXPECT_EQ(info.bmWidth, 16);
         EXPECT_EQ(info.bmHeight, 16);
     }
+    FreeLibrary(program);
 }
 
 // Handles of every kind a load and "Apply" use: registry keys (counted in the system handle table,
