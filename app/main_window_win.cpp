@@ -14,6 +14,8 @@ namespace
 constexpr wchar_t kWindowClass[] = L"KestrinMainWindow";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+// WM_GETDPISCALEDSIZE, sent by Windows 10 1703 and later; the headers hide it from a Windows 7 build.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
 
 // Control image list positions are the tree's image indices less one.
 int ControlImage(int image)
@@ -75,9 +77,9 @@ bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens norm
 void MainWindow::ShowNormalCentred()
 {
     // Size for the DPI of the monitor the window is on, centred on that monitor's work area.
-    const RECT frame = dpi::WindowRectForClient(ClientSize(), kStyle, kExStyle, m_dpi);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
+    const SIZE size = FrameSizeAt(m_dpi);
+    const int width = size.cx;
+    const int height = size.cy;
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     GetMonitorInfoW(MonitorFromWindow(m_window, MONITOR_DEFAULTTOPRIMARY), &monitor);
@@ -160,6 +162,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case DM_GETDEFID:
         return 0; // no default button
+    case kGetDpiScaledSize:
+    {
+        // Sized from the twips layout at the new DPI, not by scaling the old frame: rounding and the
+        // caption's own size do not scale linearly.
+        *reinterpret_cast<SIZE*>(lParam) = FrameSizeAt(static_cast<UINT>(wParam));
+        return TRUE;
+    }
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
@@ -268,11 +277,17 @@ void MainWindow::CreateImages()
     }
 }
 
-SIZE MainWindow::ClientSize() const
+SIZE MainWindow::ClientSize(UINT dpiValue) const
 {
-    const int dpiValue = static_cast<int>(m_dpi);
-    return {layout::TwipsToPixels(layout::kClientWidth, dpiValue),
-            layout::TwipsToPixels(layout::kClientHeight, dpiValue)};
+    return {layout::TwipsToPixels(layout::kClientWidth, static_cast<int>(dpiValue)),
+            layout::TwipsToPixels(layout::kClientHeight, static_cast<int>(dpiValue))};
+}
+
+// The frame around the twips layout at that DPI.
+SIZE MainWindow::FrameSizeAt(UINT dpiValue) const
+{
+    const RECT frame = dpi::WindowRectForClient(ClientSize(dpiValue), kStyle, kExStyle, dpiValue);
+    return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
 void MainWindow::Place(HWND control, const layout::TwipsRect& twips) const
@@ -373,7 +388,17 @@ void MainWindow::OnDpiChanged(UINT dpiValue, const RECT& suggested)
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     LoadIcons();
     CreateFonts();
+    ReplaceImages();
     Layout();
+}
+
+// The tree is given the new list before the old one goes.
+void MainWindow::ReplaceImages()
+{
+    UniqueHimagelist old = std::move(m_images);
+    CreateImages();
+    TreeView_SetImageList(m_tree, m_images.Get(), TVSIL_NORMAL);
+    old.Reset();
 }
 
 // The control shows the expanded picture of an expanded category, and the selected picture of a

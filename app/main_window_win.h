@@ -61,13 +61,15 @@ private:
     void OnCommand(int id, int code);
     LRESULT OnNotify(const NMHDR& header);
     void OnDpiChanged(UINT dpi, const RECT& suggested);
+    SIZE FrameSizeAt(UINT dpi) const;
     void OnActivate(bool active);
 
     void LoadIcons();
     void CreateFonts();
     void CreateImages();
+    void ReplaceImages();
     void Layout();
-    SIZE ClientSize() const;
+    SIZE ClientSize(UINT dpi) const;
     void Place(HWND control, const layout::TwipsRect& twips) const;
     void RaiseNodeClick(HTREEITEM item);
     void KeepButtonsPlain();

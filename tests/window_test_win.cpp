@@ -252,6 +252,79 @@ TEST_F(RealWindow, Frame_IsAFixedDialogCentredOnTheWorkAreaWithoutTaskbarButton)
     EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0), 0);
 }
 
+// Wine never moves a window to a monitor of another DPI, so the messages Windows sends then are sent here.
+TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
+{
+    const HWND hwnd = window->Handle();
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE));
+    const auto iconWidth = [](HICON icon)
+    {
+        ICONINFO info{};
+        if (!GetIconInfo(icon, &info)) return 0;
+        const UniqueHbitmap colour(info.hbmColor);
+        const UniqueHbitmap mask(info.hbmMask);
+        BITMAP bits{};
+        GetObjectW(colour ? colour.Get() : mask.Get(), sizeof bits, &bits);
+        return static_cast<int>(bits.bmWidth);
+    };
+    for (const UINT dpiValue : {144u, 120u, 192u, 96u, 144u, 96u})
+    {
+        SCOPED_TRACE(dpiValue);
+        const int dpi = static_cast<int>(dpiValue);
+        const HFONT oldButtonFont = window->ButtonFont();
+        const HFONT oldTreeFont = window->TreeFont();
+        const auto oldBig = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0));
+
+        // First Windows asks for the size at the new DPI, then moves the window to what it was told.
+        SIZE size{};
+        ASSERT_TRUE(
+            SendMessageW(hwnd, 0x02E4 /* WM_GETDPISCALEDSIZE */, dpiValue, reinterpret_cast<LPARAM>(&size)));
+        const RECT wanted = dpi::WindowRectForClient(
+            {layout::TwipsToPixels(4500, dpi), layout::TwipsToPixels(3795, dpi)}, style, exStyle, dpiValue);
+        EXPECT_EQ(size.cx, wanted.right - wanted.left);
+        EXPECT_EQ(size.cy, wanted.bottom - wanted.top);
+        RECT before{};
+        GetWindowRect(hwnd, &before);
+        RECT suggested{before.left, before.top, before.left + size.cx, before.top + size.cy};
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpiValue, dpiValue),
+                     reinterpret_cast<LPARAM>(&suggested));
+        Pump();
+
+        EXPECT_EQ(window->Dpi(), dpiValue);
+        RECT frame{};
+        GetWindowRect(hwnd, &frame);
+        EXPECT_EQ(frame.right - frame.left, size.cx);
+        EXPECT_EQ(frame.bottom - frame.top, size.cy);
+        ExpectRect(window->ExitButton(), {2280, 3120, 1515, 375}, dpi);
+        ExpectRect(window->ApplyButton(), {600, 3120, 1515, 375}, dpi);
+        ExpectRect(window->Tree(), {0, 120, 4455, 2895}, dpi);
+        EXPECT_EQ(TreeView_GetIndent(window->Tree()), static_cast<UINT>(layout::TwipsToPixels(567, dpi)));
+
+        EXPECT_EQ(
+            FontOf(reinterpret_cast<HFONT>(SendMessageW(window->ExitButton(), WM_GETFONT, 0, 0))).lfHeight,
+            -MulDiv(825, dpi, 7200));
+        EXPECT_EQ(FontOf(reinterpret_cast<HFONT>(SendMessageW(window->Tree(), WM_GETFONT, 0, 0))).lfHeight,
+                  dpi::NonClientMetrics(dpiValue).lfMessageFont.lfHeight);
+        const auto big = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0));
+        EXPECT_EQ(iconWidth(big), dpi::SystemMetric(SM_CXICON, dpiValue));
+        const auto small = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
+        EXPECT_EQ(iconWidth(small), dpi::SystemMetric(SM_CXSMICON, dpiValue));
+        EXPECT_EQ(TreeView_GetImageList(window->Tree(), TVSIL_NORMAL), window->Images());
+        EXPECT_EQ(ImageList_GetImageCount(window->Images()), 4);
+
+        // What was replaced is gone, and nothing that is in use went with it.
+        for (const HFONT old : {oldButtonFont, oldTreeFont})
+        {
+            const bool inUse = old == window->ButtonFont() || old == window->TreeFont();
+            EXPECT_TRUE(inUse || GetObjectType(old) == 0) << "an old font was not deleted";
+        }
+        const bool iconInUse = oldBig == big || oldBig == small;
+        EXPECT_TRUE(iconInUse || iconWidth(oldBig) == 0) << "the old icon was not destroyed";
+    }
+    EXPECT_TRUE(registry.Calls().empty());
+}
+
 TEST_F(RealWindow, Fonts_ButtonsAreTahomaBoldAndTheTreeUsesTheMessageFont)
 {
     const int dpi = static_cast<int>(window->Dpi());
