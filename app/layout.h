@@ -20,7 +20,6 @@ inline constexpr TwipsRect kExit{2280, 3120, 1515, 375}; // Command2
 inline constexpr TwipsRect kApply{600, 3120, 1515, 375}; // Command1
 inline constexpr TwipsRect kTree{0, 120, 4455, 2895};    // TreeView1
 inline constexpr int kTreeIndent = 567;                  // 1000 HIMETRIC
-inline constexpr int kImageSize = 16;                    // pixels, whatever the DPI
 inline constexpr int kButtonFontHundredthsOfPoint = 825; // "Tahoma" 8.25 pt
 inline constexpr int kButtonFontWeight = 700;
 
@@ -28,6 +27,18 @@ inline constexpr int kButtonFontWeight = 700;
 constexpr int TwipsToPixels(int twips, int dpi)
 {
     return static_cast<int>((static_cast<std::int64_t>(twips) * dpi + 720) / 1440);
+}
+
+// The tree's pictures are drawn at these sizes; a window takes the largest not above 16 px scaled to its
+// DPI (16 at 96, 20 at 120, 24 at 144, 32 at 192), so a picture is never stretched.
+inline constexpr int kPictureSizes[] = {16, 20, 24, 32, 40, 48};
+constexpr int PictureSize(int dpi)
+{
+    const int scaled = 16 * dpi / 96;
+    int chosen = kPictureSizes[0];
+    for (const int size : kPictureSizes)
+        if (size <= scaled) chosen = size;
+    return chosen;
 }
 
 // A font height in pixels (negative: the character height) for a size in hundredths of a point.

@@ -263,16 +263,21 @@ void MainWindow::CreateImages()
                                                            {IDB_UNTICKED, IDB_UNTICKED_MASK},
                                                            {IDB_FOLDER_CLOSED, IDB_FOLDER_CLOSED_MASK},
                                                            {IDB_FOLDER_OPEN, IDB_FOLDER_OPEN_MASK}}};
-    m_images.Reset(ImageList_Create(layout::kImageSize, layout::kImageSize, ILC_COLOR24 | ILC_MASK,
-                                    static_cast<int>(pictures.size()), 0));
+    // Drawn for the size the window's DPI calls for, never stretched.
+    const int size = layout::PictureSize(static_cast<int>(m_dpi));
+    m_images.Reset(
+        ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, static_cast<int>(pictures.size()), 0));
     if (!m_images) return;
     ImageList_SetBkColor(m_images.Get(), CLR_NONE);
+    const auto load = [this, size](int picture)
+    {
+        return UniqueHbitmap(static_cast<HBITMAP>(LoadImageW(
+            m_instance, MAKEINTRESOURCEW(PictureResourceId(size, picture)), IMAGE_BITMAP, 0, 0, 0)));
+    };
     for (const auto& [picture, mask] : pictures)
     {
-        const UniqueHbitmap colour(
-            static_cast<HBITMAP>(LoadImageW(m_instance, MAKEINTRESOURCEW(picture), IMAGE_BITMAP, 0, 0, 0)));
-        const UniqueHbitmap maskBits(
-            static_cast<HBITMAP>(LoadImageW(m_instance, MAKEINTRESOURCEW(mask), IMAGE_BITMAP, 0, 0, 0)));
+        const UniqueHbitmap colour = load(picture);
+        const UniqueHbitmap maskBits = load(mask);
         ImageList_Add(m_images.Get(), colour.Get(), maskBits.Get());
     }
 }

@@ -36,9 +36,23 @@ constexpr Rgb kLightGrey{192, 192, 192};
 constexpr Rgb kDarkGreen{0, 128, 0};
 constexpr Rgb kBrightGreen{0, 255, 0};
 
-constexpr int kCell = 16;
-constexpr int kBoxFirst = 2; // the box's top row and left column
-constexpr int kBoxLast = 13; // its bottom row and right column
+// Every picture is drawn at each of these sizes.
+constexpr std::array<int, 6> kSizes{16, 20, 24, 32, 40, 48};
+
+// The box's top row and left column (2 at 16 px, the margin scaled), and its bottom row and right column.
+int BoxFirst(int size)
+{
+    return (2 * size + 8) / 16;
+}
+int BoxLast(int size)
+{
+    return size - 1 - BoxFirst(size);
+}
+
+std::string Picture(const std::string& base, int size)
+{
+    return base + "_" + std::to_string(size) + ".bmp";
+}
 
 Bytes readAsset(const std::string& name)
 {
@@ -112,7 +126,7 @@ Dib readDib(const Bytes& f, std::size_t at)
     return d;
 }
 
-// One of the 16x16 tree bitmaps.
+// One of the tree bitmaps.
 struct Bitmap
 {
     Bytes file;
@@ -146,15 +160,16 @@ struct Bitmap
     bool opaque(int x, int y) const { return rgb(x, y) == kBlack; }
 };
 
-bool onBoxEdge(int x, int y)
+bool onBoxEdge(int size, int x, int y)
 {
-    bool within = x >= kBoxFirst && x <= kBoxLast && y >= kBoxFirst && y <= kBoxLast;
-    return within && (x == kBoxFirst || x == kBoxLast || y == kBoxFirst || y == kBoxLast);
+    const int first = BoxFirst(size), last = BoxLast(size);
+    bool within = x >= first && x <= last && y >= first && y <= last;
+    return within && (x == first || x == last || y == first || y == last);
 }
 
-bool inBoxInterior(int x, int y)
+bool inBoxInterior(int size, int x, int y)
 {
-    return x > kBoxFirst && x < kBoxLast && y > kBoxFirst && y < kBoxLast;
+    return x > BoxFirst(size) && x < BoxLast(size) && y > BoxFirst(size) && y < BoxLast(size);
 }
 
 bool isTickGreen(const Rgb& c)
@@ -172,151 +187,168 @@ bool isYellow(const Rgb& c)
     return c.r >= 180 && c.g >= 130 && c.b + 60 <= c.g;
 }
 
-TEST(TreeBitmaps, HaveTheExpectedFormats)
+TEST(TreeBitmaps, HaveTheExpectedFormatsAtEverySize)
 {
-    const std::array<std::pair<const char*, int>, 8> files{{{"ticked.bmp", 4},
-                                                            {"unticked.bmp", 4},
-                                                            {"ticked_mask.bmp", 1},
-                                                            {"unticked_mask.bmp", 1},
-                                                            {"folder_closed.bmp", 24},
-                                                            {"folder_open.bmp", 24},
-                                                            {"folder_closed_mask.bmp", 1},
-                                                            {"folder_open_mask.bmp", 1}}};
+    const std::array<std::pair<const char*, int>, 8> files{{{"ticked", 4},
+                                                            {"unticked", 4},
+                                                            {"ticked_mask", 1},
+                                                            {"unticked_mask", 1},
+                                                            {"folder_closed", 24},
+                                                            {"folder_open", 24},
+                                                            {"folder_closed_mask", 1},
+                                                            {"folder_open_mask", 1}}};
     const std::vector<Rgb> vga{{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
                                {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
                                {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
                                {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
-    for (const auto& [name, bpp] : files)
-    {
-        SCOPED_TRACE(name);
-        Bitmap bmp(name);
-        EXPECT_EQ(bmp.dib.headerSize, 40u);
-        EXPECT_EQ(bmp.dib.width, kCell);
-        EXPECT_EQ(bmp.dib.height, kCell); // positive, so bottom-up
-        EXPECT_EQ(bmp.dib.planes, 1);
-        EXPECT_EQ(bmp.dib.bpp, bpp);
-        EXPECT_EQ(bmp.dib.compression, 0u); // BI_RGB
-        EXPECT_EQ(bmp.file.size(), bmp.dib.bits + static_cast<std::size_t>(stride(kCell, bpp) * kCell));
-        const std::vector<Rgb> palette = bpp == 4   ? vga
-                                         : bpp == 1 ? std::vector<Rgb>{kBlack, kWhite}
-                                                    : std::vector<Rgb>{};
-        EXPECT_EQ(bmp.dib.palette, palette);
-    }
+    for (const int size : kSizes)
+        for (const auto& [base, bpp] : files)
+        {
+            const std::string name = Picture(base, size);
+            SCOPED_TRACE(name);
+            Bitmap bmp(name);
+            EXPECT_EQ(bmp.dib.headerSize, 40u);
+            EXPECT_EQ(bmp.dib.width, size);
+            EXPECT_EQ(bmp.dib.height, size); // positive, so bottom-up
+            EXPECT_EQ(bmp.dib.planes, 1);
+            EXPECT_EQ(bmp.dib.bpp, bpp);
+            EXPECT_EQ(bmp.dib.compression, 0u); // BI_RGB
+            EXPECT_EQ(bmp.file.size(), bmp.dib.bits + static_cast<std::size_t>(stride(size, bpp) * size));
+            const std::vector<Rgb> palette = bpp == 4   ? vga
+                                             : bpp == 1 ? std::vector<Rgb>{kBlack, kWhite}
+                                                        : std::vector<Rgb>{};
+            EXPECT_EQ(bmp.dib.palette, palette);
+        }
 }
 
+// At every size the box's edges are one pixel wide: the mask test below allows nothing else around them.
 TEST(TickBoxes, EdgesAreBlackTopLeftAndGreyBottomRight)
 {
-    for (const char* base : {"ticked", "unticked"})
-    {
-        SCOPED_TRACE(base);
-        Bitmap image(std::string(base) + ".bmp"), mask(std::string(base) + "_mask.bmp");
-        for (int i = kBoxFirst; i <= kBoxLast; ++i)
+    for (const int size : kSizes)
+        for (const char* base : {"ticked", "unticked"})
         {
-            SCOPED_TRACE(i);
-            // The grey sides own both their end pixels: (13,2) and (2,13) are grey.
-            Rgb topLeft = i == kBoxLast ? kLightGrey : kBlack;
-            EXPECT_EQ(image.rgb(i, kBoxFirst), topLeft);
-            EXPECT_EQ(image.rgb(kBoxFirst, i), topLeft);
-            EXPECT_EQ(image.rgb(i, kBoxLast), kLightGrey);
-            EXPECT_EQ(image.rgb(kBoxLast, i), kLightGrey);
-            EXPECT_TRUE(mask.opaque(i, kBoxFirst) && mask.opaque(kBoxFirst, i));
-            EXPECT_TRUE(mask.opaque(i, kBoxLast) && mask.opaque(kBoxLast, i));
+            SCOPED_TRACE(Picture(base, size));
+            Bitmap image(Picture(base, size)), mask(Picture(std::string(base) + "_mask", size));
+            const int first = BoxFirst(size), last = BoxLast(size);
+            for (int i = first; i <= last; ++i)
+            {
+                SCOPED_TRACE(i);
+                // The grey sides own both their end pixels: the top right and bottom left corners are grey.
+                Rgb topLeft = i == last ? kLightGrey : kBlack;
+                EXPECT_EQ(image.rgb(i, first), topLeft);
+                EXPECT_EQ(image.rgb(first, i), topLeft);
+                EXPECT_EQ(image.rgb(i, last), kLightGrey);
+                EXPECT_EQ(image.rgb(last, i), kLightGrey);
+                EXPECT_TRUE(mask.opaque(i, first) && mask.opaque(first, i));
+                EXPECT_TRUE(mask.opaque(i, last) && mask.opaque(last, i));
+            }
         }
-    }
 }
 
 TEST(TickBoxes, MaskIsOpaqueExactlyOnTheEdgesAndTheTick)
 {
-    for (bool ticked : {true, false})
-    {
-        std::string base = ticked ? "ticked" : "unticked";
-        SCOPED_TRACE(base);
-        Bitmap image(base + ".bmp"), mask(base + "_mask.bmp");
-        for (int y = 0; y < kCell; ++y)
-            for (int x = 0; x < kCell; ++x)
-            {
-                bool tick = ticked && inBoxInterior(x, y) && isTickGreen(image.rgb(x, y));
-                EXPECT_EQ(mask.opaque(x, y), onBoxEdge(x, y) || tick) << "at (" << x << ',' << y << ')';
-            }
-    }
+    for (const int size : kSizes)
+        for (bool ticked : {true, false})
+        {
+            std::string base = ticked ? "ticked" : "unticked";
+            SCOPED_TRACE(Picture(base, size));
+            Bitmap image(Picture(base, size)), mask(Picture(base + "_mask", size));
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x)
+                {
+                    bool tick = ticked && inBoxInterior(size, x, y) && isTickGreen(image.rgb(x, y));
+                    EXPECT_EQ(mask.opaque(x, y), onBoxEdge(size, x, y) || tick)
+                        << "at (" << x << ',' << y << ')';
+                }
+        }
 }
 
 TEST(TickBoxes, TickIsDarkAndBrightGreenInsideTheBox)
 {
-    Bitmap ticked("ticked.bmp"), tickedMask("ticked_mask.bmp"), unticked("unticked.bmp");
-    int dark = 0, bright = 0;
-    for (int y = 0; y < kCell; ++y)
-        for (int x = 0; x < kCell; ++x)
-        {
-            SCOPED_TRACE(testing::Message() << "at (" << x << ',' << y << ')');
-            Rgb c = ticked.rgb(x, y);
-            dark += c == kDarkGreen;
-            bright += c == kBrightGreen;
-            if (tickedMask.opaque(x, y) && !onBoxEdge(x, y))
+    for (const int size : kSizes)
+    {
+        SCOPED_TRACE(size);
+        Bitmap ticked(Picture("ticked", size)), tickedMask(Picture("ticked_mask", size));
+        Bitmap unticked(Picture("unticked", size));
+        int dark = 0, bright = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
             {
-                EXPECT_TRUE(inBoxInterior(x, y));
-                EXPECT_TRUE(isTickGreen(c)) << c;
+                SCOPED_TRACE(testing::Message() << "at (" << x << ',' << y << ')');
+                Rgb c = ticked.rgb(x, y);
+                dark += c == kDarkGreen;
+                bright += c == kBrightGreen;
+                if (tickedMask.opaque(x, y) && !onBoxEdge(size, x, y))
+                {
+                    EXPECT_TRUE(inBoxInterior(size, x, y));
+                    EXPECT_TRUE(isTickGreen(c)) << c;
+                }
+                EXPECT_FALSE(isGreenish(unticked.rgb(x, y))) << unticked.rgb(x, y);
             }
-            EXPECT_FALSE(isGreenish(unticked.rgb(x, y))) << unticked.rgb(x, y);
-        }
-    EXPECT_GT(dark, 0);
-    EXPECT_GT(bright, 0);
-    EXPECT_GE(dark + bright, 12) << "the tick should be more than a speck";
+        EXPECT_GT(dark, bright) << "a dark tick with bright highlights";
+        EXPECT_GT(bright, 0);
+        EXPECT_GE((dark + bright) * 16 * 16, 12 * size * size) << "the tick should be more than a speck";
+    }
 }
 
 TEST(TreeBitmaps, ColourIsBlackWhereverTheMaskIsTransparent)
 {
-    for (const char* base : {"ticked", "unticked", "folder_closed", "folder_open"})
-    {
-        SCOPED_TRACE(base);
-        Bitmap image(std::string(base) + ".bmp"), mask(std::string(base) + "_mask.bmp");
-        int transparent = 0;
-        for (int y = 0; y < kCell; ++y)
-            for (int x = 0; x < kCell; ++x)
-                if (!mask.opaque(x, y))
-                {
-                    ++transparent;
-                    EXPECT_EQ(mask.rgb(x, y), kWhite);
-                    EXPECT_EQ(image.rgb(x, y), kBlack) << "at (" << x << ',' << y << ')';
-                }
-        EXPECT_GT(transparent, 0);
-    }
+    for (const int size : kSizes)
+        for (const char* base : {"ticked", "unticked", "folder_closed", "folder_open"})
+        {
+            SCOPED_TRACE(Picture(base, size));
+            Bitmap image(Picture(base, size)), mask(Picture(std::string(base) + "_mask", size));
+            int transparent = 0;
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x)
+                    if (!mask.opaque(x, y))
+                    {
+                        ++transparent;
+                        EXPECT_EQ(mask.rgb(x, y), kWhite);
+                        EXPECT_EQ(image.rgb(x, y), kBlack) << "at (" << x << ',' << y << ')';
+                    }
+            EXPECT_GT(transparent, 0);
+        }
 }
 
 TEST(Folders, AreMostlyYellowAndOpenDiffersFromClosed)
 {
-    Bitmap closed("folder_closed.bmp"), closedMask("folder_closed_mask.bmp");
-    Bitmap open("folder_open.bmp"), openMask("folder_open_mask.bmp");
-    auto check = [](const Bitmap& image, const Bitmap& mask)
+    for (const int size : kSizes)
     {
-        EXPECT_EQ(image.dib.bpp, 24);
-        int opaque = 0, yellow = 0;
-        for (int y = 0; y < kCell; ++y)
-            for (int x = 0; x < kCell; ++x)
-                if (mask.opaque(x, y))
-                {
-                    ++opaque;
-                    yellow += isYellow(image.rgb(x, y));
-                }
-        EXPECT_GE(opaque, 100) << "a folder fills most of the cell";
-        EXPECT_GT(yellow * 10, opaque * 6) << yellow << " of " << opaque << " opaque pixels are yellow";
-        EXPECT_FALSE(mask.opaque(0, 0)) << "and is transparent around it";
-        EXPECT_FALSE(mask.opaque(kCell - 1, kCell - 1)) << "and is transparent around it";
-    };
-    {
-        SCOPED_TRACE("closed");
-        check(closed, closedMask);
+        SCOPED_TRACE(size);
+        Bitmap closed(Picture("folder_closed", size)), closedMask(Picture("folder_closed_mask", size));
+        Bitmap open(Picture("folder_open", size)), openMask(Picture("folder_open_mask", size));
+        auto check = [size](const Bitmap& image, const Bitmap& mask)
+        {
+            EXPECT_EQ(image.dib.bpp, 24);
+            int opaque = 0, yellow = 0;
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x)
+                    if (mask.opaque(x, y))
+                    {
+                        ++opaque;
+                        yellow += isYellow(image.rgb(x, y));
+                    }
+            EXPECT_GE(opaque * 256, 100 * size * size) << "a folder fills most of the cell";
+            EXPECT_GT(yellow * 10, opaque * 6) << yellow << " of " << opaque << " opaque pixels are yellow";
+            EXPECT_FALSE(mask.opaque(0, 0)) << "and is transparent around it";
+            EXPECT_FALSE(mask.opaque(size - 1, size - 1)) << "and is transparent around it";
+        };
+        {
+            SCOPED_TRACE("closed");
+            check(closed, closedMask);
+        }
+        {
+            SCOPED_TRACE("open");
+            check(open, openMask);
+        }
+        int differing = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                differing +=
+                    closed.rgb(x, y) != open.rgb(x, y) || closedMask.opaque(x, y) != openMask.opaque(x, y);
+        EXPECT_GE(differing * 16, 16 * size);
     }
-    {
-        SCOPED_TRACE("open");
-        check(open, openMask);
-    }
-    int differing = 0;
-    for (int y = 0; y < kCell; ++y)
-        for (int x = 0; x < kCell; ++x)
-            differing +=
-                closed.rgb(x, y) != open.rgb(x, y) || closedMask.opaque(x, y) != openMask.opaque(x, y);
-    EXPECT_GE(differing, 16);
 }
 
 std::uint32_t be32(const Bytes& f, std::size_t at)

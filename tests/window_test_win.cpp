@@ -4,6 +4,7 @@
 #include "app/layout.h"
 #include "app/main_window_win.h"
 #include "app/program_win.h"
+#include "app/resource.h"
 #include "store/memory_registry.h"
 #include "store/module1.h"
 #include "store/registry_win.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -312,6 +314,10 @@ TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
         EXPECT_EQ(iconWidth(small), dpi::SystemMetric(SM_CXSMICON, dpiValue));
         EXPECT_EQ(TreeView_GetImageList(window->Tree(), TVSIL_NORMAL), window->Images());
         EXPECT_EQ(ImageList_GetImageCount(window->Images()), 4);
+        int pictureWidth = 0;
+        int pictureHeight = 0;
+        ImageList_GetIconSize(window->Images(), &pictureWidth, &pictureHeight);
+        EXPECT_EQ(pictureWidth, layout::PictureSize(dpi));
 
         // What was replaced is gone, and nothing that is in use went with it.
         for (const HFONT old : {oldButtonFont, oldTreeFont})
@@ -466,13 +472,54 @@ TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
     EXPECT_EQ(item.iSelectedImage, 2);
     EXPECT_TRUE(registry.Calls().empty());
 
+    // The pictures drawn for the window's DPI: 16 px at 96, 24 px at 144.
     const HIMAGELIST images = window->Images();
     EXPECT_EQ(ImageList_GetImageCount(images), 4);
     int width = 0;
     int height = 0;
     ImageList_GetIconSize(images, &width, &height);
-    EXPECT_EQ(width, 16);
-    EXPECT_EQ(height, 16);
+    const int size = layout::PictureSize(static_cast<int>(window->Dpi()));
+    EXPECT_EQ(size, window->Dpi() == 144 ? 24 : window->Dpi() == 96 ? 16 : size);
+    EXPECT_EQ(width, size);
+    EXPECT_EQ(height, size);
+}
+
+// The boxes as they are on screen: drawn for the DPI (12 px at 96, 18 px at 144), one ticked, one empty.
+TEST_F(RealWindow, Pictures_OnScreenAreTheBoxesDrawnForTheDpi)
+{
+    TreeView_Expand(window->Tree(), window->ItemOf(Category(0)), TVE_EXPAND);
+    Pump();
+    const int size = layout::PictureSize(static_cast<int>(window->Dpi()));
+    const int first = (2 * size + 8) / 16; // the box's margin in its picture
+    const HDC screen = GetDC(window->Tree());
+    for (const auto& [key, ticked] : {std::pair{L"NoRun", true}, std::pair{L"NoFind", false}})
+    {
+        SCOPED_TRACE(ticked ? "ticked" : "empty");
+        RECT row{};
+        TreeView_GetItemRect(window->Tree(), window->ItemOf(Entry(key)), &row, FALSE);
+        RECT label = LabelRect(Entry(key));
+        int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1, green = 0;
+        for (int y = row.top; y < row.bottom; ++y)
+            for (int x = 0; x < label.left; ++x)
+            {
+                const COLORREF c = GetPixel(screen, x, y);
+                if (c == RGB(0, 0, 0))
+                {
+                    left = std::min(left, x);
+                    top = std::min(top, y);
+                }
+                if (c == RGB(192, 192, 192))
+                {
+                    right = std::max(right, x);
+                    bottom = std::max(bottom, y);
+                }
+                green += c == RGB(0, 128, 0);
+            }
+        EXPECT_EQ(right - left + 1, size - 2 * first);
+        EXPECT_EQ(bottom - top + 1, size - 2 * first);
+        EXPECT_EQ(green > 0, ticked);
+    }
+    ReleaseDC(window->Tree(), screen);
 }
 
 TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
@@ -703,16 +750,18 @@ TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
         GetObjectW(colour.Get(), sizeof bits, &bits);
         EXPECT_EQ(bits.bmWidth, iconSize);
     }
-    for (int bitmap = 101; bitmap <= 108; ++bitmap)
-    {
-        const UniqueHbitmap loaded(
-            static_cast<HBITMAP>(LoadImageW(program, MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, 0, 0, 0)));
-        BITMAP info{};
-        ASSERT_TRUE(loaded) << bitmap;
-        GetObjectW(loaded.Get(), sizeof info, &info);
-        EXPECT_EQ(info.bmWidth, 16);
-        EXPECT_EQ(info.bmHeight, 16);
-    }
+    for (const int pictureSize : layout::kPictureSizes)
+        for (int picture = IDB_TICKED; picture <= IDB_FOLDER_OPEN_MASK; ++picture)
+        {
+            const int id = PictureResourceId(pictureSize, picture);
+            const UniqueHbitmap loaded(
+                static_cast<HBITMAP>(LoadImageW(program, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0)));
+            BITMAP info{};
+            ASSERT_TRUE(loaded) << id;
+            GetObjectW(loaded.Get(), sizeof info, &info);
+            EXPECT_EQ(info.bmWidth, pictureSize) << id;
+            EXPECT_EQ(info.bmHeight, pictureSize) << id;
+        }
     FreeLibrary(program);
 }
 

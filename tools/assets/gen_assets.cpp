@@ -168,20 +168,30 @@ constexpr std::array<Rgb, 16> kVgaPalette{{
 // clang-format on
 constexpr std::array<Rgb, 2> kMaskPalette{{{0, 0, 0}, {255, 255, 255}}};
 
-constexpr int kCell = 16;
+// The tree's pictures are drawn at each of these sizes; the program takes the one for its DPI.
+constexpr std::array<int, 6> kPictureSizes{16, 20, 24, 32, 40, 48};
 
-// A 16x16 picture with an on/off mask; transparent pixels stay black so that the image list's
+// A square picture with an on/off mask; transparent pixels stay black so that the image list's
 // AND-then-OR drawing leaves the background untouched.
 struct Cell
 {
-    std::array<Rgb, kCell * kCell> rgb{};
-    std::array<bool, kCell * kCell> opaque{};
+    explicit Cell(int side)
+        : size(side), rgb(static_cast<std::size_t>(side * side)),
+          opaque(static_cast<std::size_t>(side * side))
+    {
+    }
 
+    int size;
+    std::vector<Rgb> rgb;
+    std::vector<bool> opaque;
+
+    Rgb at(int x, int y) const { return rgb[static_cast<std::size_t>(y * size + x)]; }
+    bool isOpaque(int x, int y) const { return opaque[static_cast<std::size_t>(y * size + x)]; }
     void set(int x, int y, Rgb c)
     {
-        if (x < 0 || y < 0 || x >= kCell || y >= kCell) throw std::logic_error("pixel outside the cell");
-        rgb[y * kCell + x] = c;
-        opaque[y * kCell + x] = true;
+        if (x < 0 || y < 0 || x >= size || y >= size) throw std::logic_error("pixel outside the cell");
+        rgb[static_cast<std::size_t>(y * size + x)] = c;
+        opaque[static_cast<std::size_t>(y * size + x)] = true;
     }
 };
 
@@ -201,28 +211,113 @@ void paint(Cell& cell, int left, int top, const std::array<Ink, N>& inks,
             if (rows[y][x] != '.') cell.set(left + x, top + y, inkFor(inks, rows[y][x]));
 }
 
-Cell tickBox(bool ticked)
+// Where the box sits in a cell of that size: on pixels 2..13 at 16 px, the same margin scaled elsewhere.
+int boxFirst(int size)
 {
-    Cell cell;
-    for (int i = art::kBoxFirst; i <= art::kBoxLast; ++i)
+    return (2 * size + 8) / 16;
+}
+
+// The tick drawn for a larger box: a stroke along two legs, dark green, with a bright green rim on its
+// upper-left side as the 16 px tick has. In units of the box interior, y down.
+void drawTick(Cell& cell, int first, int last)
+{
+    const double left = first + 1, span = last - first - 1; // the interior
+    const std::array<Pt, 3> legs{{{0.12, 0.52}, {0.36, 0.80}, {0.86, 0.16}}};
+    const double half = 0.11 * span;
+    auto distance = [&](double x, double y)
     {
-        // The grey sides own both of their end pixels, which gives the corners the usual sunken look.
-        cell.set(i, art::kBoxLast, art::kBoxLight);
-        cell.set(art::kBoxLast, i, art::kBoxLight);
-        if (i < art::kBoxLast)
+        double best = 1e9;
+        for (std::size_t i = 0; i + 1 < legs.size(); ++i)
         {
-            cell.set(i, art::kBoxFirst, art::kBoxDark);
-            cell.set(art::kBoxFirst, i, art::kBoxDark);
+            const Pt a{left + legs[i].x * span, left + legs[i].y * span};
+            const Pt b{left + legs[i + 1].x * span, left + legs[i + 1].y * span};
+            const double dx = b.x - a.x, dy = b.y - a.y;
+            const double t = std::clamp(((x - a.x) * dx + (y - a.y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+            const double ex = x - (a.x + t * dx), ey = y - (a.y + t * dy);
+            best = std::min(best, ex * ex + ey * ey);
+        }
+        return best;
+    };
+    const int inner0 = first + 1, inner1 = last - 1;
+    auto dark = [&](int x, int y)
+    {
+        return x >= inner0 && x <= inner1 && y >= inner0 && y <= inner1 &&
+               distance(x + 0.5, y + 0.5) <= half * half;
+    };
+    for (int y = inner0; y <= inner1; ++y)
+        for (int x = inner0; x <= inner1; ++x)
+        {
+            if (dark(x, y))
+                cell.set(x, y, inkFor(art::kTickInks, 'd'));
+            else if (dark(x + 1, y + 1) || dark(x, y + 1))
+                cell.set(x, y, inkFor(art::kTickInks, 'b'));
+        }
+}
+
+Cell tickBox(int size, bool ticked)
+{
+    Cell cell(size);
+    const int first = boxFirst(size), last = size - 1 - first;
+    for (int i = first; i <= last; ++i)
+    {
+        // One pixel wide at every size. The grey sides own both of their end pixels, which gives the
+        // corners the usual sunken look.
+        cell.set(i, last, art::kBoxLight);
+        cell.set(last, i, art::kBoxLight);
+        if (i < last)
+        {
+            cell.set(i, first, art::kBoxDark);
+            cell.set(first, i, art::kBoxDark);
         }
     }
-    if (ticked) paint(cell, art::kBoxFirst + 1, art::kBoxFirst + 1, art::kTickInks, art::kTick);
+    if (!ticked) return cell;
+    if (size == 16)
+        paint(cell, first + 1, first + 1, art::kTickInks, art::kTick); // drawn by hand
+    else
+        drawTick(cell, first, last);
     return cell;
 }
 
-Cell folder(const std::array<std::string_view, 16>& rows)
+// The 16 px folder redrawn for a larger cell: its outlines, highlight and shade rows and columns stay
+// one pixel; the margins, the tab, the back panel and the body take the extra pixels, spread evenly.
+// (The open folder's slanted front steps by whole pixels.)
+constexpr std::array<bool, 16> kFolderRowGrows{true, true, false, true, false, true,  false, false,
+                                               true, true, true,  true, true,  false, false, true};
+constexpr std::array<bool, 16> kFolderColumnGrows{false, false, true, true, true, true, false, true,
+                                                  true,  true,  true, true, true, true, false, false};
+
+// The art row or column each pixel of the larger cell shows.
+std::vector<int> spread(int size, const std::array<bool, 16>& grows)
 {
-    Cell cell;
-    paint(cell, 0, 0, art::kFolderInks, rows);
+    const int growing = static_cast<int>(std::count(grows.begin(), grows.end(), true));
+    const int extra = size - 16;
+    std::vector<int> source;
+    int seen = 0;
+    for (int i = 0; i < 16; ++i)
+    {
+        int width = 1;
+        if (grows[static_cast<std::size_t>(i)])
+        {
+            width += extra * (seen + 1) / growing - extra * seen / growing;
+            ++seen;
+        }
+        source.insert(source.end(), static_cast<std::size_t>(width), i);
+    }
+    return source;
+}
+
+Cell folder(int size, const std::array<std::string_view, 16>& rows)
+{
+    Cell cell(size);
+    const auto rowOf = spread(size, kFolderRowGrows);
+    const auto columnOf = spread(size, kFolderColumnGrows);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+        {
+            const char key = rows[static_cast<std::size_t>(rowOf[static_cast<std::size_t>(y)])]
+                                 [static_cast<std::size_t>(columnOf[static_cast<std::size_t>(x)])];
+            if (key != '.') cell.set(x, y, inkFor(art::kFolderInks, key));
+        }
     return cell;
 }
 
@@ -273,10 +368,11 @@ Bytes pixelRows(int width, int height, int bpp, const std::function<std::uint32_
 }
 
 template <std::size_t N>
-Bytes bmpFile(int bpp, const std::array<Rgb, N>& palette, const std::function<std::uint32_t(int, int)>& value)
+Bytes bmpFile(int size, int bpp, const std::array<Rgb, N>& palette,
+              const std::function<std::uint32_t(int, int)>& value)
 {
-    Bytes pixels = pixelRows(kCell, kCell, bpp, value);
-    Bytes info = infoHeader(kCell, kCell, bpp, static_cast<std::uint32_t>(pixels.size()), N);
+    Bytes pixels = pixelRows(size, size, bpp, value);
+    Bytes info = infoHeader(size, size, bpp, static_cast<std::uint32_t>(pixels.size()), N);
     std::uint32_t offset = static_cast<std::uint32_t>(14 + info.size() + 4 * N);
     Bytes out{'B', 'M'};
     put32(out, offset + static_cast<std::uint32_t>(pixels.size()));
@@ -291,10 +387,10 @@ Bytes bmpFile(int bpp, const std::array<Rgb, N>& palette, const std::function<st
 
 Bytes vgaBitmap(const Cell& cell)
 {
-    return bmpFile(4, kVgaPalette,
+    return bmpFile(cell.size, 4, kVgaPalette,
                    [&](int x, int y)
                    {
-                       auto it = std::find(kVgaPalette.begin(), kVgaPalette.end(), cell.rgb[y * kCell + x]);
+                       auto it = std::find(kVgaPalette.begin(), kVgaPalette.end(), cell.at(x, y));
                        if (it == kVgaPalette.end())
                            throw std::logic_error("colour outside the 16-colour palette");
                        return static_cast<std::uint32_t>(it - kVgaPalette.begin());
@@ -303,17 +399,17 @@ Bytes vgaBitmap(const Cell& cell)
 
 Bytes trueColourBitmap(const Cell& cell)
 {
-    return bmpFile(24, std::array<Rgb, 0>{},
+    return bmpFile(cell.size, 24, std::array<Rgb, 0>{},
                    [&](int x, int y)
                    {
-                       Rgb c = cell.rgb[y * kCell + x];
+                       Rgb c = cell.at(x, y);
                        return static_cast<std::uint32_t>(c.r << 16 | c.g << 8 | c.b);
                    });
 }
 
 Bytes maskBitmap(const Cell& cell)
 {
-    return bmpFile(1, kMaskPalette, [&](int x, int y) { return cell.opaque[y * kCell + x] ? 0u : 1u; });
+    return bmpFile(cell.size, 1, kMaskPalette, [&](int x, int y) { return cell.isOpaque(x, y) ? 0u : 1u; });
 }
 
 using Polygon = std::vector<Pt>;
@@ -550,16 +646,34 @@ int main(int argc, char** argv)
     {
         const std::filesystem::path dir = argv[1];
         std::filesystem::create_directories(dir);
-        const Cell ticked = tickBox(true), unticked = tickBox(false);
-        const Cell closed = folder(art::kFolderClosed), open = folder(art::kFolderOpen);
-        save(dir / "ticked.bmp", vgaBitmap(ticked));
-        save(dir / "ticked_mask.bmp", maskBitmap(ticked));
-        save(dir / "unticked.bmp", vgaBitmap(unticked));
-        save(dir / "unticked_mask.bmp", maskBitmap(unticked));
-        save(dir / "folder_closed.bmp", trueColourBitmap(closed));
-        save(dir / "folder_closed_mask.bmp", maskBitmap(closed));
-        save(dir / "folder_open.bmp", trueColourBitmap(open));
-        save(dir / "folder_open_mask.bmp", maskBitmap(open));
+        // Resource ids are size * 100 + n, n counting the pictures and their masks in image list order.
+        std::string script =
+            "// Written by tools/assets/gen_assets: the tree's pictures at every size, as\n"
+            "// resource size * 100 + n (1 ticked, 3 empty, 5 closed folder, 7 open folder;\n"
+            "// each followed by its mask).\n";
+        for (const int size : kPictureSizes)
+        {
+            const std::string tail = "_" + std::to_string(size) + ".bmp";
+            const Cell ticked = tickBox(size, true), unticked = tickBox(size, false);
+            const Cell closed = folder(size, art::kFolderClosed), open = folder(size, art::kFolderOpen);
+            const std::array<std::pair<std::string, Bytes>, 8> files{{
+                {"ticked" + tail, vgaBitmap(ticked)},
+                {"ticked_mask" + tail, maskBitmap(ticked)},
+                {"unticked" + tail, vgaBitmap(unticked)},
+                {"unticked_mask" + tail, maskBitmap(unticked)},
+                {"folder_closed" + tail, trueColourBitmap(closed)},
+                {"folder_closed_mask" + tail, maskBitmap(closed)},
+                {"folder_open" + tail, trueColourBitmap(open)},
+                {"folder_open_mask" + tail, maskBitmap(open)},
+            }};
+            for (std::size_t n = 0; n < files.size(); ++n)
+            {
+                save(dir / files[n].first, files[n].second);
+                script += std::to_string(size * 100 + static_cast<int>(n) + 1) + " BITMAP \"res/" +
+                          files[n].first + "\"\n";
+            }
+        }
+        save(dir / "pictures.rc", Bytes(script.begin(), script.end()));
         save(dir / "kestrin.ico", iconFile());
     }
     catch (const std::exception& e)
