@@ -120,6 +120,21 @@ std::optional<std::wstring> SessionUserSid()
     return ShellUserSid();
 }
 
+namespace
+{
+
+// In the usual case the shell's owner is this process's own user: that settles it without loading
+// wtsapi32 or asking for an account's SID. Otherwise the session is asked.
+std::optional<std::wstring> SessionUserSidFor(const std::wstring& self)
+{
+    if (const auto shell = ShellUserSid();
+        shell && !ChooseUsersHive(self, shell, [](std::wstring_view) { return true; }))
+        return shell;
+    return SessionUserSid();
+}
+
+} // namespace
+
 UserRoot OpenUsersHive(const std::wstring& sid)
 {
     HKEY hive = nullptr;
@@ -132,7 +147,7 @@ UserRoot OpenSessionUserRoot()
     const auto self = ProcessUserSid();
     if (!self) return {};
     UserRoot opened;
-    const auto sid = ChooseUsersHive(*self, SessionUserSid(),
+    const auto sid = ChooseUsersHive(*self, SessionUserSidFor(*self),
                                      [&opened](std::wstring_view candidate)
                                      {
                                          opened = OpenUsersHive(std::wstring(candidate));

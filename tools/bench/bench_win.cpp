@@ -1,6 +1,6 @@
 // Measures Kestrin where it runs: start-up to a filled window next to an empty-window program, load
 // and "Apply" of all 36 values against the real registry, and the program's peak memory.
-//   kestrin_bench <kestrin.exe> <empty_window.exe> [starts]
+//   kestrin_bench <kestrin.exe> <empty_window.exe> <tree_window.exe> [starts]
 // Writes the per-user policy keys: it refuses to run outside Wine unless KESTRIN_BENCH_WRITE_POLICIES=1.
 #include "app/kestrin.h"
 #include "store/module1.h"
@@ -45,8 +45,8 @@ StartResult TimeStart(const std::wstring& program, const wchar_t* caption, bool 
     PROCESS_INFORMATION process{};
     std::wstring commandLine = L"\"" + program + L"\"";
     const auto started = Clock::now();
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
         return {};
 
     StartResult result;
@@ -56,11 +56,9 @@ StartResult TimeStart(const std::wstring& program, const wchar_t* caption, bool 
         window = FindWindowW(nullptr, caption);
         if (window && IsWindowVisible(window))
         {
-            if (!expectTree)
-                break;
+            if (!expectTree) break;
             const HWND tree = FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
-            if (tree && SendMessageW(tree, TVM_GETCOUNT, 0, 0) == 40)
-                break;
+            if (tree && SendMessageW(tree, TVM_GETCOUNT, 0, 0) == 40) break;
         }
         window = nullptr;
         Sleep(1);
@@ -74,8 +72,7 @@ StartResult TimeStart(const std::wstring& program, const wchar_t* caption, bool 
             result.peakWorkingSet = counters.PeakWorkingSetSize;
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
-    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return result;
@@ -105,36 +102,42 @@ bool OnWine()
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3)
+    if (argc < 4)
     {
-        std::fprintf(stderr, "usage: kestrin_bench <kestrin.exe> <empty_window.exe> [starts]\n");
+        std::fprintf(stderr,
+                     "usage: kestrin_bench <kestrin.exe> <empty_window.exe> <tree_window.exe> [starts]\n");
         return 2;
     }
     const char* optIn = std::getenv("KESTRIN_BENCH_WRITE_POLICIES");
     if (!OnWine() && !(optIn && std::string(optIn) == "1"))
     {
-        std::fprintf(stderr, "refusing to change this machine's policies; set KESTRIN_BENCH_WRITE_POLICIES=1\n");
+        std::fprintf(stderr,
+                     "refusing to change this machine's policies; set KESTRIN_BENCH_WRITE_POLICIES=1\n");
         return 2;
     }
-    const int starts = argc > 3 ? std::max(1, _wtoi(argv[3])) : 15;
+    const int starts = argc > 4 ? std::max(1, _wtoi(argv[4])) : 15;
 
     // (a) Start-up, alternating the two programs so neither gets a warmer system.
     TimeStart(argv[1], L"Windows Kestrin", true); // warm-up: first start loads everything from disk
     TimeStart(argv[2], L"Kestrin Bench Empty", false);
+    TimeStart(argv[3], L"Kestrin Bench Tree", true);
     std::vector<double> kestrinStarts;
     std::vector<double> emptyStarts;
+    std::vector<double> treeStarts;
     SIZE_T peak = 0;
     for (int i = 0; i < starts; ++i)
     {
         const StartResult kestrinStart = TimeStart(argv[1], L"Windows Kestrin", true);
         const StartResult emptyStart = TimeStart(argv[2], L"Kestrin Bench Empty", false);
-        if (kestrinStart.milliseconds < 0 || emptyStart.milliseconds < 0)
+        const StartResult treeStart = TimeStart(argv[3], L"Kestrin Bench Tree", true);
+        if (kestrinStart.milliseconds < 0 || emptyStart.milliseconds < 0 || treeStart.milliseconds < 0)
         {
             std::fprintf(stderr, "a window did not show within 30 s\n");
             return 1;
         }
         kestrinStarts.push_back(kestrinStart.milliseconds);
         emptyStarts.push_back(emptyStart.milliseconds);
+        treeStarts.push_back(treeStart.milliseconds);
         peak = std::max(peak, kestrinStart.peakWorkingSet);
     }
 
@@ -163,14 +166,18 @@ int wmain(int argc, wchar_t** argv)
 
     const double kestrinMedian = Median(kestrinStarts);
     const double emptyMedian = Median(emptyStarts);
+    const double treeMedian = Median(treeStarts);
     std::printf("| measure | value |\n|---|---|\n");
     std::printf("| start to filled window, kestrin.exe (median of %d) | %.1f ms |\n", starts, kestrinMedian);
     std::printf("| start to window, empty window program (median of %d) | %.1f ms |\n", starts, emptyMedian);
-    std::printf("| ratio | %.2f |\n", kestrinMedian / emptyMedian);
+    std::printf("| start to filled window, same window with a text-only tree (median of %d) | %.1f ms |\n",
+                starts, treeMedian);
+    std::printf("| ratio to the empty window | %.2f |\n", kestrinMedian / emptyMedian);
+    std::printf("| ratio to the same window with a text-only tree | %.2f |\n", kestrinMedian / treeMedian);
     std::printf("| load: 36 reads (median of %d) | %.3f ms |\n", kRepetitions, Median(loads));
     std::printf("| Apply: 36 writes (median of %d) | %.3f ms |\n", kRepetitions, Median(applies));
-    std::printf("| peak working set of kestrin.exe | %.1f MiB |\n", static_cast<double>(peak) / (1024.0 * 1024.0));
-    if (host.errors)
-        std::printf("| Apply errors during the run | %d |\n", host.errors);
+    std::printf("| peak working set of kestrin.exe | %.1f MiB |\n",
+                static_cast<double>(peak) / (1024.0 * 1024.0));
+    if (host.errors) std::printf("| Apply errors during the run | %d |\n", host.errors);
     return host.errors ? 1 : 0;
 }

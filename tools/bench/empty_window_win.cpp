@@ -32,11 +32,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     RECT frame{0, 0, 300, 253};
     AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
-    const HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass.lpszClassName, L"Kestrin Bench Empty", style,
-                                        CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                        frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
-    if (!window)
-        return 1;
+    const HWND window =
+        CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass.lpszClassName, L"Kestrin Bench Empty", style,
+                        CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                        nullptr, nullptr, instance, nullptr);
+    if (!window) return 1;
     ShowWindow(window, showCommand);
 
     MSG message{};

@@ -1,0 +1,85 @@
+// The second yardstick for start-up time: the least Kestrin's window can cost. The same window (size and
+// styles), comctl32 v6 through the same kind of manifest, a tree view filled with 4 root items and 36
+// child items (text only) and two push buttons, shown; no pictures, icons, fonts or registry.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+namespace
+{
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY)
+    {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HTREEITEM Insert(HWND tree, HTREEITEM parent, const std::wstring& text)
+{
+    TVINSERTSTRUCTW insert{};
+    insert.hParent = parent;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT;
+    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
+    return reinterpret_cast<HTREEITEM>(
+        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    SetProcessDPIAware();
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = L"KestrinBenchTree";
+    RegisterClassExW(&windowClass);
+
+    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    constexpr DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+    RECT frame{0, 0, 300, 253};
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    const HWND window = CreateWindowExW(exStyle, windowClass.lpszClassName, L"Kestrin Bench Tree", style,
+                                        CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                                        frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
+    if (!window) return 1;
+    CreateWindowExW(0, WC_BUTTONW, L"Exit", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 152, 208, 101,
+                    25, window, nullptr, instance, nullptr);
+    CreateWindowExW(0, WC_BUTTONW, L"Apply", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
+                    40, 208, 101, 25, window, nullptr, instance, nullptr);
+    const HWND tree = CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
+                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASLINES | TVS_LINESATROOT |
+                                          TVS_HASBUTTONS | TVS_SHOWSELALWAYS,
+                                      0, 8, 297, 193, window, nullptr, instance, nullptr);
+    const int counts[] = {15, 6, 13, 2};
+    for (int category = 0; category < 4; ++category)
+    {
+        const HTREEITEM parent = Insert(tree, TVI_ROOT, L"Category " + std::to_wstring(category + 1));
+        for (int entry = 0; entry < counts[category]; ++entry)
+            Insert(tree, parent, L"Restriction number " + std::to_wstring(entry + 1));
+    }
+    ShowWindow(window, showCommand);
+
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+    {
+        if (!IsDialogMessageW(window, &message))
+        {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return 0;
+}
