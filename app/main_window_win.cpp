@@ -501,11 +501,21 @@ void MainWindow::NotifyPolicyChanged()
 
 void MainWindow::WaitForBroadcasts(DWORD milliseconds)
 {
+    // The broadcast also reaches this thread's own windows (the hidden owner, the input method's): they
+    // are answered while waiting, or every one of them would hold the broadcast for its full timeout.
     const DWORD start = GetTickCount();
     for (const auto& thread : m_broadcasts)
     {
-        const DWORD spent = GetTickCount() - start;
-        WaitForSingleObject(thread.Get(), spent < milliseconds ? milliseconds - spent : 0);
+        for (;;)
+        {
+            const DWORD spent = GetTickCount() - start;
+            const HANDLE handle = thread.Get();
+            const DWORD woken = MsgWaitForMultipleObjects(
+                1, &handle, FALSE, spent < milliseconds ? milliseconds - spent : 0, QS_SENDMESSAGE);
+            if (woken != WAIT_OBJECT_0 + 1) break; // finished, or out of time
+            MSG message;
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
     m_broadcasts.clear();
 }

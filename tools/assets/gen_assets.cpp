@@ -407,6 +407,25 @@ Bytes trueColourBitmap(const Cell& cell)
                    });
 }
 
+// A folder above 16 px: its seven colours (the inks and the black of transparent pixels) in a 16-colour
+// picture of its own palette, a sixth of the size of a true-colour one, the same pixels once loaded.
+Bytes folderBitmap(const Cell& cell)
+{
+    if (cell.size == 16) return trueColourBitmap(cell);
+    std::array<Rgb, 16> palette{};
+    for (std::size_t i = 0; i < art::kFolderInks.size(); ++i)
+        palette[i + 1] = art::kFolderInks[i].rgb;
+    return bmpFile(cell.size, 4, palette,
+                   [&](int x, int y)
+                   {
+                       const auto it = std::find(
+                           palette.begin(), palette.begin() + 1 + art::kFolderInks.size(), cell.at(x, y));
+                       if (it == palette.begin() + 1 + art::kFolderInks.size())
+                           throw std::logic_error("colour outside the folder's palette");
+                       return static_cast<std::uint32_t>(it - palette.begin());
+                   });
+}
+
 Bytes maskBitmap(const Cell& cell)
 {
     return bmpFile(cell.size, 1, kMaskPalette, [&](int x, int y) { return cell.isOpaque(x, y) ? 0u : 1u; });
@@ -546,8 +565,7 @@ void pngChunk(Bytes& out, const char (&type)[5], const Bytes& data)
     putBig32(out, static_cast<std::uint32_t>(crc));
 }
 
-// A large icon frame as PNG, as Windows has taken since Vista: 8-bit RGBA, no filtering, no ancillary
-// chunks. Stored as a bitmap it would be a quarter of a megabyte.
+// An icon frame as PNG: 8-bit RGBA, no filtering, no ancillary chunks.
 Bytes pngImage(int size, const std::vector<Rgba>& px)
 {
     Bytes raw;
@@ -577,6 +595,8 @@ Bytes pngImage(int size, const std::vector<Rgba>& px)
     return png;
 }
 
+// Every frame as PNG, which Windows reads since Vista: a third of the size of the same frames as bitmaps
+// with AND masks, and a tenth at 256 px.
 Bytes iconFile()
 {
     Bytes dir, images;
@@ -586,34 +606,8 @@ Bytes iconFile()
     std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * art::kIconSizes.size());
     for (int size : art::kIconSizes)
     {
-        std::vector<Rgba> px = pinwheel(size);
-        if (size >= 256)
-        {
-            const Bytes image = pngImage(size, px);
-            dir.insert(dir.end(), {0, 0, 0, 0}); // 0 stands for 256
-            put16(dir, 1);
-            put16(dir, 32);
-            put32(dir, static_cast<std::uint32_t>(image.size()));
-            put32(dir, offset);
-            offset += static_cast<std::uint32_t>(image.size());
-            images.insert(images.end(), image.begin(), image.end());
-            continue;
-        }
-        auto at = [&](int x, int y) { return px[static_cast<std::size_t>(y * size + x)]; };
-        Bytes colour = pixelRows(size, size, 32,
-                                 [&](int x, int y)
-                                 {
-                                     Rgba c = at(x, y);
-                                     return static_cast<std::uint32_t>(c.a) << 24 |
-                                            static_cast<std::uint32_t>(c.r << 16 | c.g << 8 | c.b);
-                                 });
-        Bytes mask = pixelRows(size, size, 1, [&](int x, int y) { return at(x, y).a == 0 ? 1u : 0u; });
-        Bytes image =
-            infoHeader(size, 2 * size, 32, static_cast<std::uint32_t>(colour.size() + mask.size()), 0);
-        image.insert(image.end(), colour.begin(), colour.end());
-        image.insert(image.end(), mask.begin(), mask.end());
-
-        const auto side = static_cast<std::uint8_t>(size);
+        const Bytes image = pngImage(size, pinwheel(size));
+        const auto side = static_cast<std::uint8_t>(size >= 256 ? 0 : size); // 0 stands for 256
         dir.insert(dir.end(), {side, side, 0, 0});
         put16(dir, 1);
         put16(dir, 32);
@@ -661,9 +655,9 @@ int main(int argc, char** argv)
                 {"ticked_mask" + tail, maskBitmap(ticked)},
                 {"unticked" + tail, vgaBitmap(unticked)},
                 {"unticked_mask" + tail, maskBitmap(unticked)},
-                {"folder_closed" + tail, trueColourBitmap(closed)},
+                {"folder_closed" + tail, folderBitmap(closed)},
                 {"folder_closed_mask" + tail, maskBitmap(closed)},
-                {"folder_open" + tail, trueColourBitmap(open)},
+                {"folder_open" + tail, folderBitmap(open)},
                 {"folder_open_mask" + tail, maskBitmap(open)},
             }};
             for (std::size_t n = 0; n < files.size(); ++n)
