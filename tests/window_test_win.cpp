@@ -51,6 +51,17 @@ void ExpectRect(HWND control, layout::TwipsRect twips, int dpi)
     EXPECT_EQ(rect.bottom - rect.top, layout::TwipsToPixels(twips.height, dpi));
 }
 
+void ExpectCentredOnItsWorkArea(HWND window)
+{
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
+    EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
+}
+
 LOGFONTW FontOf(HFONT font)
 {
     LOGFONTW logFont{};
@@ -242,13 +253,7 @@ TEST_F(RealWindow, Frame_IsAFixedDialogCentredOnTheWorkAreaWithoutTaskbarButton)
     EXPECT_EQ(GetMenuState(menu, SC_MAXIMIZE, MF_BYCOMMAND), static_cast<UINT>(-1));
     EXPECT_NE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND), static_cast<UINT>(-1));
 
-    RECT frame{};
-    GetWindowRect(hwnd, &frame);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
-    EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
+    ExpectCentredOnItsWorkArea(hwnd);
 
     EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0), 0);
     EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0), 0);
@@ -634,13 +639,7 @@ TEST(ShowCommands, EveryShowCommand_OpensNormalCentredAtItsOwnSize)
         GetClientRect(hwnd, &client);
         EXPECT_EQ(client.right, layout::TwipsToPixels(layout::kClientWidth, dpi));
         EXPECT_EQ(client.bottom, layout::TwipsToPixels(layout::kClientHeight, dpi));
-        RECT frame{};
-        GetWindowRect(hwnd, &frame);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof monitor;
-        GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
-        EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
-        EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
+        ExpectCentredOnItsWorkArea(hwnd);
     }
 }
 
