@@ -78,15 +78,17 @@ void MainWindow::ShowNormalCentred()
 {
     // Size for the DPI of the monitor the window is on, centred on that monitor's work area.
     const SIZE size = FrameSizeAt(m_dpi);
-    const int width = size.cx;
-    const int height = size.cy;
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     GetMonitorInfoW(MonitorFromWindow(m_window, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const RECT& work = monitor.rcWork;
-    SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - width) / 2,
-                 work.top + (work.bottom - work.top - height) / 2, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    const auto place = [&](UINT flags)
+    {
+        SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - size.cx) / 2,
+                     work.top + (work.bottom - work.top - size.cy) / 2, size.cx, size.cy,
+                     SWP_NOZORDER | flags);
+    };
+    place(SWP_NOACTIVATE);
 
     // On Windows the first ShowWindow of a process takes the starter's show command (STARTUPINFO) in
     // place of SW_SHOWNORMAL: a shortcut set to "Maximized" or `start /max` would still maximize it.
@@ -95,8 +97,7 @@ void MainWindow::ShowNormalCentred()
     {
         ShowWindow(m_window, SW_RESTORE);
         ShowWindow(m_window, SW_SHOWNORMAL);
-        SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - width) / 2,
-                     work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER);
+        place(0);
     }
 }
 

@@ -5,10 +5,7 @@
 
 namespace kestrin
 {
-namespace
-{
 
-// String SIDs are case-insensitive ("S-1-5-21-..." and "s-1-5-21-..." name the same account).
 bool SameSid(std::wstring_view a, std::wstring_view b)
 {
     return std::ranges::equal(
@@ -16,8 +13,6 @@ bool SameSid(std::wstring_view a, std::wstring_view b)
         [](wchar_t x, wchar_t y)
         { return std::towupper(static_cast<std::wint_t>(x)) == std::towupper(static_cast<std::wint_t>(y)); });
 }
-
-} // namespace
 
 std::optional<std::wstring> ChooseUsersHive(std::wstring_view processUserSid,
                                             const std::optional<std::wstring>& sessionUserSid,

@@ -8,6 +8,9 @@
 namespace kestrin
 {
 
+// String SIDs name the same account whatever their case.
+bool SameSid(std::wstring_view a, std::wstring_view b);
+
 // Whose restrictions the program edits: those of the user signed in to the session, who sees their
 // effect. Elevated with another account's credentials, the process's own HKEY_CURRENT_USER is that other
 // account's hive, so the signed-in user's hive is used instead, where it is loaded under HKEY_USERS.

@@ -127,9 +127,7 @@ namespace
 // wtsapi32 or asking for an account's SID. Otherwise the session is asked.
 std::optional<std::wstring> SessionUserSidFor(const std::wstring& self)
 {
-    if (const auto shell = ShellUserSid();
-        shell && !ChooseUsersHive(self, shell, [](std::wstring_view) { return true; }))
-        return shell;
+    if (const auto shell = ShellUserSid(); shell && SameSid(*shell, self)) return shell;
     return SessionUserSid();
 }
 

@@ -1,6 +1,8 @@
 // The second yardstick for start-up time: the least Kestrin's window can cost. The same window (size and
 // styles), comctl32 v6 through the same kind of manifest, a tree view filled with 4 root items and 36
 // child items (text only) and two push buttons, shown; no pictures, icons, fonts or registry.
+#include "tools/bench/yardstick_win.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -9,16 +11,6 @@
 
 namespace
 {
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DESTROY)
-    {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
 
 HTREEITEM Insert(HWND tree, HTREEITEM parent, const std::wstring& text)
 {
@@ -35,25 +27,11 @@ HTREEITEM Insert(HWND tree, HTREEITEM parent, const std::wstring& text)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
-    SetProcessDPIAware();
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = L"KestrinBenchTree";
-    RegisterClassExW(&windowClass);
-
-    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-    constexpr DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, 300, 253};
-    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    const HWND window = CreateWindowExW(exStyle, windowClass.lpszClassName, L"Kestrin Bench Tree", style,
-                                        CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                        frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
+    const HWND window = kestrin::bench::CreateYardstickWindow(
+        instance, L"KestrinBenchTree", L"Kestrin Bench Tree",
+        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT);
     if (!window) return 1;
     CreateWindowExW(0, WC_BUTTONW, L"Exit", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 152, 208, 101,
                     25, window, nullptr, instance, nullptr);
