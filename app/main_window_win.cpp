@@ -16,11 +16,27 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDR
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 // WM_GETDPISCALEDSIZE, sent by Windows 10 1703 and later; the headers hide it from a Windows 7 build.
 constexpr UINT kGetDpiScaledSize = 0x02E4;
+constexpr UINT kResyncItem = WM_APP + 1;
 
 // Control image list positions are the tree's image indices less one.
 int ControlImage(int image)
 {
     return image > 0 ? image - 1 : I_IMAGENONE;
+}
+
+// The check-box state an entry carries for screen readers and automation (1 empty, 2 ticked; a tree
+// with TVS_CHECKBOXES reports 2 as checked). Categories carry none.
+UINT CheckState(int image)
+{
+    switch (image)
+    {
+    case ImageTicked:
+        return INDEXTOSTATEIMAGEMASK(2);
+    case ImageUnticked:
+        return INDEXTOSTATEIMAGEMASK(1);
+    default:
+        return 0;
+    }
 }
 
 } // namespace
@@ -173,6 +189,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case kResyncItem:
+        if (m_tree) ResyncItem(reinterpret_cast<HTREEITEM>(lParam));
+        return 0;
     case WM_DESTROY:
         return 0;
     case WM_NCDESTROY:
@@ -215,10 +234,34 @@ void MainWindow::OnCreate()
     m_tree = child(WC_TREEVIEWW, L"", TVS_HASLINES | TVS_LINESATROOT | TVS_HASBUTTONS | TVS_SHOWSELALWAYS,
                    WS_EX_CLIENTEDGE, kTreeId);
 
+    // A tree with check boxes makes its proxies for screen readers and automation report each entry's
+    // check state (see CheckState). The style goes on after creation, as the control asks.
+    SetWindowLongPtrW(m_tree, GWL_STYLE, GetWindowLongPtrW(m_tree, GWL_STYLE) | TVS_CHECKBOXES);
+    UseOwnStateImages();
+
     CreateImages();
     TreeView_SetImageList(m_tree, m_images.Get(), TVSIL_NORMAL);
     CreateFonts();
     Layout();
+}
+
+// The control draws a state picture left of an item's picture and keeps room for both, so the boxes
+// themselves as state pictures would push every entry's label one picture to the right. The state
+// pictures are one pixel wide and transparent instead: the check state is there for the proxies while
+// the boxes stay the pictures they always were, where they always were. The list the control made for
+// itself is not destroyed with it, so it goes here; without a list of its own the control makes one
+// again, and resets every check state.
+void MainWindow::UseOwnStateImages()
+{
+    UniqueHimagelist states(ImageList_Create(1, 1, ILC_COLOR24 | ILC_MASK, 3, 0));
+    if (!states) return;
+    constexpr WORD kTransparentRow = 0xFFFF; // monochrome rows are padded to 16 bits
+    const UniqueHbitmap colour(CreateBitmap(1, 1, 1, 32, nullptr));
+    const UniqueHbitmap mask(CreateBitmap(1, 1, 1, 1, &kTransparentRow));
+    for (int image = 0; image < 3; ++image) // none, empty, ticked
+        ImageList_Add(states.Get(), colour.Get(), mask.Get());
+    UniqueHimagelist(TreeView_SetImageList(m_tree, states.Get(), TVSIL_STATE));
+    m_stateImages = std::move(states);
 }
 
 void MainWindow::LoadIcons()
@@ -337,13 +380,18 @@ LRESULT MainWindow::OnNotify(const NMHDR& header)
         ScreenToClient(m_tree, &hit.pt);
         const HTREEITEM item = TreeView_HitTest(m_tree, &hit);
         if (item && (hit.flags & TVHT_ONITEM)) RaiseNodeClick(item);
+        if (item) PostMessageW(m_window, kResyncItem, 0, reinterpret_cast<LPARAM>(item));
         return 0;
     }
     case TVN_KEYDOWN:
     {
         const auto& key = reinterpret_cast<const NMTVKEYDOWN&>(header);
         if (key.wVKey != VK_SPACE) return 0;
-        if (const HTREEITEM item = TreeView_GetSelection(m_tree)) RaiseNodeClick(item);
+        if (const HTREEITEM item = TreeView_GetSelection(m_tree))
+        {
+            RaiseNodeClick(item);
+            PostMessageW(m_window, kResyncItem, 0, reinterpret_cast<LPARAM>(item));
+        }
         return 1; // keep Space out of incremental search
     }
     case TVN_ITEMEXPANDEDW:
@@ -352,6 +400,15 @@ LRESULT MainWindow::OnNotify(const NMHDR& header)
         if (const auto* node = reinterpret_cast<const Node*>(expanded.itemNew.lParam))
             UpdateItem(*node, expanded.action == TVE_EXPAND);
         return 0;
+    }
+    case TVN_ITEMCHANGINGW:
+    {
+        // The nodes are the only record of the choices: the control's own check-box handling (a click
+        // on a box, Space) must not change a state on its own; clicks and Space reach the nodes above.
+        // Windows asks first. Wine does not, and its own change is put right once it has made it
+        // (kResyncItem).
+        const auto& change = reinterpret_cast<const NMTVITEMCHANGE&>(header);
+        return !m_updatingItem && ((change.uStateNew ^ change.uStateOld) & TVIS_STATEIMAGEMASK);
     }
     case TVN_BEGINLABELEDITW:
         return TRUE; // labels are not editable: a category's text is its registry key
@@ -415,16 +472,20 @@ void MainWindow::UpdateItem(const Node& node, bool expanded)
     if (it == m_items.end()) return;
     const int shown = expanded && node.ExpandedImage() ? *node.ExpandedImage() : node.Image();
     TVITEMEXW item{};
-    item.mask = TVIF_HANDLE | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    item.mask = TVIF_HANDLE | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
     item.hItem = it->second;
     item.iImage = ControlImage(node.Image());
     item.iSelectedImage = ControlImage(shown);
+    item.state = CheckState(node.Image());
+    item.stateMask = TVIS_STATEIMAGEMASK;
     if (node.ExpandedImage())
     {
         item.mask |= TVIF_EXPANDEDIMAGE;
         item.iExpandedImage = ControlImage(*node.ExpandedImage());
     }
+    m_updatingItem = true;
     SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    m_updatingItem = false;
 }
 
 void MainWindow::NodeAdded(const Node& node)
@@ -440,6 +501,16 @@ void MainWindow::NodeAdded(const Node& node)
     if (!item) return;
     m_items[&node] = item;
     UpdateItem(node, false); // a new node is never expanded
+}
+
+// Shows the item's node again, after the control's own handling of a click or a key may have changed it.
+void MainWindow::ResyncItem(HTREEITEM item)
+{
+    TVITEMW data{};
+    data.mask = TVIF_PARAM | TVIF_HANDLE;
+    data.hItem = item;
+    if (TreeView_GetItem(m_tree, &data) && data.lParam)
+        NodeChanged(*reinterpret_cast<const Node*>(data.lParam));
 }
 
 void MainWindow::NodeChanged(const Node& node)

@@ -68,6 +68,8 @@ private:
     void CreateFonts();
     void CreateImages();
     void ReplaceImages();
+    void UseOwnStateImages();
+    void ResyncItem(HTREEITEM item);
     void Layout();
     SIZE ClientSize(UINT dpi) const;
     void Place(HWND control, const layout::TwipsRect& twips) const;
@@ -98,9 +100,11 @@ private:
     UniqueHfont m_buttonFont;
     UniqueHfont m_treeFont;
     UniqueHimagelist m_images;
+    UniqueHimagelist m_stateImages;
     UniqueHicon m_bigIcon;
     UniqueHicon m_smallIcon;
     std::unordered_map<const Node*, HTREEITEM> m_items;
+    bool m_updatingItem = false; // a state change the control reports is the program's own
     std::vector<UniqueHthread> m_broadcasts;
 };
 

@@ -182,6 +182,18 @@ protected:
         return item;
     }
 
+    // What screen readers and automation are told: every entry carries the check state of its picture
+    // (1 empty, 2 ticked), no category carries one.
+    void ExpectCheckStatesMatchTheNodes()
+    {
+        for (const auto& node : window->Form().TreeView1.Nodes())
+        {
+            const UINT expected = !node->Parent() ? 0 : node->Image() == ImageTicked ? 2 : 1;
+            EXPECT_EQ(ItemData(*node).state & TVIS_STATEIMAGEMASK, INDEXTOSTATEIMAGEMASK(expected))
+                << std::string(node->Text().begin(), node->Text().end());
+        }
+    }
+
     Node& Entry(const wchar_t* key) { return *window->Form().TreeView1.FindByKey(key); }
     Node& Category(std::size_t index)
     {
@@ -461,6 +473,22 @@ TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
     EXPECT_EQ(item.iImage, 1);
     EXPECT_EQ(item.iSelectedImage, 1) << "a selected off entry must not draw as ticked";
 
+    // Check states for the accessibility proxies, whose state pictures are one transparent pixel: an
+    // entry's label stands where it would without them, give or take that pixel.
+    EXPECT_TRUE(GetWindowLongPtrW(window->Tree(), GWL_STYLE) & TVS_CHECKBOXES);
+    const HIMAGELIST states = TreeView_GetImageList(window->Tree(), TVSIL_STATE);
+    int stateWidth = 0;
+    int stateHeight = 0;
+    ASSERT_TRUE(ImageList_GetIconSize(states, &stateWidth, &stateHeight));
+    EXPECT_EQ(stateWidth, 1);
+    EXPECT_EQ(ImageList_GetImageCount(states), 3);
+    Pump(); // the control would reset every check state here if it had no state list of ours
+    ExpectCheckStatesMatchTheNodes();
+    TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
+    const int indent = static_cast<int>(TreeView_GetIndent(window->Tree()));
+    EXPECT_EQ(LabelRect(Entry(L"NoRun")).left - LabelRect(explorer).left, indent + 1);
+    TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_COLLAPSE);
+
     // Expanded and collapsed as a user does it, with the arrow keys on the selected category.
     TreeView_SelectItem(window->Tree(), window->ItemOf(explorer));
     SetFocus(window->Tree());
@@ -577,6 +605,26 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
     EXPECT_EQ(noFind.Image(), ImageUnticked) << "arrow keys only move";
     Key(VK_SPACE);
     EXPECT_TRUE(PumpUntil([&] { return noFind.Image() == ImageTicked; }));
+    Pump();
+    EXPECT_EQ(noFind.Image(), ImageTicked) << "one Space, one toggle";
+    ExpectCheckStatesMatchTheNodes();
+
+    // Windows asks before its own check-box handling changes a state (Wine does not ask): refused,
+    // while other state changes, such as the selection, go ahead.
+    NMTVITEMCHANGE change{};
+    change.hdr = {window->Tree(), static_cast<UINT_PTR>(kTreeId), TVN_ITEMCHANGINGW};
+    change.uChanged = TVIF_STATE;
+    change.hItem = window->ItemOf(noFind);
+    change.uStateOld = INDEXTOSTATEIMAGEMASK(2);
+    change.uStateNew = INDEXTOSTATEIMAGEMASK(1);
+    const auto ask = [&]
+    { return SendMessageW(window->Handle(), WM_NOTIFY, kTreeId, reinterpret_cast<LPARAM>(&change)); };
+    EXPECT_EQ(ask(), TRUE);
+    change.uStateOld = INDEXTOSTATEIMAGEMASK(2);
+    change.uStateNew = INDEXTOSTATEIMAGEMASK(2) | TVIS_SELECTED;
+    EXPECT_EQ(ask(), FALSE);
+    EXPECT_EQ(noFind.Image(), ImageTicked);
+    ExpectCheckStatesMatchTheNodes();
     EXPECT_TRUE(registry.Calls().empty());
 }
 
@@ -588,6 +636,7 @@ TEST_F(RealWindow, ApplyAndExitButtons_WriteThenAskThenEnd)
     window->Form().TreeView1.NodeClick(Entry(L"NoRealMode"));
     ClickCentre(window->ApplyButton());
     EXPECT_TRUE(PumpUntil([&] { return restart.asked == 1; }));
+    ExpectCheckStatesMatchTheNodes();
     EXPECT_EQ(restart.lastFlags, 2);
     EXPECT_TRUE(registry.GetValue(Module1::PolicyKeyPath(L"Dos"), L"NoRealMode"));
     EXPECT_FALSE(IsWindowEnabled(window->ApplyButton()));
