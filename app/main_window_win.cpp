@@ -39,6 +39,20 @@ UINT CheckState(int image)
     }
 }
 
+// The window's icon drawn for a DPI, `metric` being SM_CXICON or SM_CXSMICON.
+HICON LoadProgramIcon(HINSTANCE instance, int metric, UINT dpiValue)
+{
+    const int size = dpi::SystemMetric(metric, dpiValue);
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, size, size, 0));
+}
+
+// The DPI the class's icons are drawn for: the system's, which a window on the main monitor usually has.
+UINT ClassIconDpi()
+{
+    static const UINT value = dpi::ForWindow(nullptr);
+    return value;
+}
+
 } // namespace
 
 MainWindow::MainWindow(Registry& registry, RestartQuestion& restart) : m_form(registry, restart, *this)
@@ -62,27 +76,42 @@ MainWindow::~MainWindow()
     WaitForBroadcasts(10000);
 }
 
-bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens normal*/)
+// The class carries the icons for the system DPI, so a window at that DPI needs no WM_SETICON (under Wine
+// each one rewrites the icon of the X11 window, a few milliseconds of start-up). The class lives as long
+// as the process, and so do its icons.
+bool MainWindow::RegisterWindowClass(HINSTANCE instance)
 {
-    m_instance = instance;
-
+    static const UniqueHicon bigIcon(LoadProgramIcon(instance, SM_CXICON, ClassIconDpi()));
+    static const UniqueHicon smallIcon(LoadProgramIcon(instance, SM_CXSMICON, ClassIconDpi()));
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
+    windowClass.hIcon = bigIcon.Get();
+    windowClass.hIconSm = smallIcon.Get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
-    if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    return RegisterClassExW(&windowClass) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens normal*/)
+{
+    m_instance = instance;
+
+    if (!RegisterWindowClass(instance)) return false;
 
     m_owner.Reset(
         CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr));
-    if (!CreateWindowExW(kExStyle, kWindowClass, std::wstring(kCaption).c_str(), kStyle, CW_USEDEFAULT,
-                         CW_USEDEFAULT, 0, 0, m_owner.Get(), nullptr, instance, this))
+    // Made where it will show, as far as can be known before it exists: on the main monitor, at the
+    // system's DPI.
+    const RECT frame =
+        CentredFrame(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), dpi::ForWindow(nullptr));
+    if (!CreateWindowExW(kExStyle, kWindowClass, std::wstring(kCaption).c_str(), kStyle, frame.left,
+                         frame.top, frame.right - frame.left, frame.bottom - frame.top, m_owner.Get(),
+                         nullptr, instance, this))
         return false;
-
     m_form.Form_Load();
-
     ShowNormalCentred();
     // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
     SetFocus(m_exit);
@@ -90,19 +119,31 @@ bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens norm
     return true;
 }
 
+// The frame at its own size for the DPI, centred on the monitor's work area.
+RECT MainWindow::CentredFrame(HMONITOR monitor, UINT dpiValue) const
+{
+    const SIZE size = FrameSizeAt(dpiValue);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    GetMonitorInfoW(monitor, &info);
+    const RECT& work = info.rcWork;
+    const LONG left = work.left + (work.right - work.left - size.cx) / 2;
+    const LONG top = work.top + (work.bottom - work.top - size.cy) / 2;
+    return {left, top, left + size.cx, top + size.cy};
+}
+
 void MainWindow::ShowNormalCentred()
 {
-    // Size for the DPI of the monitor the window is on, centred on that monitor's work area.
-    const SIZE size = FrameSizeAt(m_dpi);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(m_window, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
+    // Size for the DPI of the monitor the window is on, centred on that monitor's work area. The window
+    // was made there already unless its monitor's DPI is not the system's.
+    const RECT target = CentredFrame(MonitorFromWindow(m_window, MONITOR_DEFAULTTOPRIMARY), m_dpi);
     const auto place = [&](UINT flags)
     {
-        SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - size.cx) / 2,
-                     work.top + (work.bottom - work.top - size.cy) / 2, size.cx, size.cy,
-                     SWP_NOZORDER | flags);
+        RECT now{};
+        GetWindowRect(m_window, &now);
+        if (!EqualRect(&now, &target))
+            SetWindowPos(m_window, nullptr, target.left, target.top, target.right - target.left,
+                         target.bottom - target.top, SWP_NOZORDER | flags);
     };
     place(SWP_NOACTIVATE);
 
@@ -219,7 +260,7 @@ void MainWindow::OnCreate()
             DeleteMenu(menu, command, MF_BYCOMMAND);
     }
 
-    LoadIcons();
+    if (m_dpi != ClassIconDpi()) LoadIcons();
 
     // Created in tab order: "Exit", "Apply", the tree.
     const auto child =
@@ -238,7 +279,6 @@ void MainWindow::OnCreate()
     // check state (see CheckState). The style goes on after creation, as the control asks.
     SetWindowLongPtrW(m_tree, GWL_STYLE, GetWindowLongPtrW(m_tree, GWL_STYLE) | TVS_CHECKBOXES);
     UseOwnStateImages();
-
     CreateImages();
     TreeView_SetImageList(m_tree, m_images.Get(), TVSIL_NORMAL);
     CreateFonts();
@@ -268,12 +308,8 @@ void MainWindow::LoadIcons()
 {
     // Sized for the window's DPI; the window does not own what it is given, so the old icons go only
     // after the new ones are in place.
-    const int bigSize = dpi::SystemMetric(SM_CXICON, m_dpi);
-    const int smallSize = dpi::SystemMetric(SM_CXSMICON, m_dpi);
-    UniqueHicon bigIcon(static_cast<HICON>(
-        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, bigSize, bigSize, 0)));
-    UniqueHicon smallIcon(static_cast<HICON>(
-        LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, smallSize, smallSize, 0)));
+    UniqueHicon bigIcon(LoadProgramIcon(m_instance, SM_CXICON, m_dpi));
+    UniqueHicon smallIcon(LoadProgramIcon(m_instance, SM_CXSMICON, m_dpi));
     SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.Get()));
     SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
     m_bigIcon = std::move(bigIcon);
@@ -470,10 +506,19 @@ void MainWindow::UpdateItem(const Node& node, bool expanded)
 {
     const auto it = m_items.find(&node);
     if (it == m_items.end()) return;
+    TVITEMEXW item = ItemFor(node, expanded);
+    item.mask |= TVIF_HANDLE;
+    item.hItem = it->second;
+    m_updatingItem = true;
+    SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    m_updatingItem = false;
+}
+
+TVITEMEXW MainWindow::ItemFor(const Node& node, bool expanded)
+{
     const int shown = expanded && node.ExpandedImage() ? *node.ExpandedImage() : node.Image();
     TVITEMEXW item{};
-    item.mask = TVIF_HANDLE | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-    item.hItem = it->second;
+    item.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
     item.iImage = ControlImage(node.Image());
     item.iSelectedImage = ControlImage(shown);
     item.state = CheckState(node.Image());
@@ -483,9 +528,7 @@ void MainWindow::UpdateItem(const Node& node, bool expanded)
         item.mask |= TVIF_EXPANDEDIMAGE;
         item.iExpandedImage = ControlImage(*node.ExpandedImage());
     }
-    m_updatingItem = true;
-    SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    m_updatingItem = false;
+    return item;
 }
 
 void MainWindow::NodeAdded(const Node& node)
@@ -493,14 +536,19 @@ void MainWindow::NodeAdded(const Node& node)
     TVINSERTSTRUCTW insert{};
     insert.hParent = node.Parent() ? ItemOf(*node.Parent()) : TVI_ROOT;
     insert.hInsertAfter = TVI_LAST;
-    insert.itemex.mask = TVIF_TEXT | TVIF_PARAM;
+    insert.itemex = ItemFor(node, false); // a new node is never expanded
+    insert.itemex.mask |= TVIF_TEXT | TVIF_PARAM;
     insert.itemex.pszText = const_cast<wchar_t*>(node.Text().c_str());
     insert.itemex.lParam = reinterpret_cast<LPARAM>(&node);
+    m_updatingItem = true;
     const auto item = reinterpret_cast<HTREEITEM>(
         SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    m_updatingItem = false;
     if (!item) return;
     m_items[&node] = item;
-    UpdateItem(node, false); // a new node is never expanded
+    // A tree with check boxes may give a new item the empty box whatever it was asked for: a category
+    // has its "none" set again.
+    if (!CheckState(node.Image())) UpdateItem(node, false);
 }
 
 // Shows the item's node again, after the control's own handling of a click or a key may have changed it.

@@ -55,6 +55,7 @@ public:
     std::function<void()> OnEnded;
 
 private:
+    static bool RegisterWindowClass(HINSTANCE instance);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();
@@ -77,6 +78,8 @@ private:
     void KeepButtonsPlain();
     void ShowNormalCentred();
     void UpdateItem(const Node& node, bool expanded);
+    static TVITEMEXW ItemFor(const Node& node, bool expanded);
+    RECT CentredFrame(HMONITOR monitor, UINT dpi) const;
 
     // WindowHost
     void ShowError(const std::wstring& text) override;

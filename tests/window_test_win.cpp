@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace kestrin
 {
@@ -267,8 +268,20 @@ TEST_F(RealWindow, Frame_IsAFixedDialogCentredOnTheWorkAreaWithoutTaskbarButton)
 
     ExpectCentredOnItsWorkArea(hwnd);
 
-    EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0), 0);
-    EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0), 0);
+    // The caption's icons, drawn for the window's DPI: its own, or else its class's.
+    for (const auto& [which, fallback, metric] :
+         {std::tuple{ICON_BIG, GCLP_HICON, SM_CXICON}, std::tuple{ICON_SMALL, GCLP_HICONSM, SM_CXSMICON}})
+    {
+        auto icon = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, which, 0));
+        if (!icon) icon = reinterpret_cast<HICON>(GetClassLongPtrW(hwnd, fallback));
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        const UniqueHbitmap colour(info.hbmColor);
+        const UniqueHbitmap mask(info.hbmMask);
+        BITMAP bits{};
+        GetObjectW(colour.Get(), sizeof bits, &bits);
+        EXPECT_EQ(bits.bmWidth, dpi::SystemMetric(metric, window->Dpi()));
+    }
 }
 
 // Wine never moves a window to a monitor of another DPI, so the messages Windows sends then are sent here.
