@@ -95,7 +95,14 @@ bool MainWindow::RegisterWindowClass(HINSTANCE instance)
     return RegisterClassExW(&windowClass) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens normal*/)
+bool MainWindow::Create(HINSTANCE instance, int showCommand)
+{
+    if (!Open(instance)) return false;
+    LoadAndShow(showCommand);
+    return true;
+}
+
+bool MainWindow::Open(HINSTANCE instance)
 {
     m_instance = instance;
 
@@ -111,12 +118,16 @@ bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens norm
                          frame.top, frame.right - frame.left, frame.bottom - frame.top, m_owner.Get(),
                          nullptr, instance, this))
         return false;
+    return true;
+}
+
+void MainWindow::LoadAndShow(int /*showCommand: always opens normal*/)
+{
     m_form.Form_Load();
     ShowNormalCentred();
     // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
     SetFocus(m_exit);
     m_lastFocus = m_exit;
-    return true;
 }
 
 // The frame at its own size for the DPI, centred on the monitor's work area.
@@ -186,7 +197,7 @@ void MainWindow::KeepButtonsPlain()
 HTREEITEM MainWindow::ItemOf(const Node& node) const
 {
     const auto it = m_items.find(&node);
-    return it == m_items.end() ? nullptr : it->second;
+    return it == m_items.end() ? nullptr : it->second.handle;
 }
 
 LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -508,7 +519,9 @@ void MainWindow::UpdateItem(const Node& node, bool expanded)
     if (it == m_items.end()) return;
     TVITEMEXW item = ItemFor(node, expanded);
     item.mask |= TVIF_HANDLE;
-    item.hItem = it->second;
+    item.hItem = it->second.handle;
+    it->second.image = node.Image();
+    it->second.expandedImage = node.ExpandedImage();
     m_updatingItem = true;
     SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     m_updatingItem = false;
@@ -545,7 +558,7 @@ void MainWindow::NodeAdded(const Node& node)
         SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     m_updatingItem = false;
     if (!item) return;
-    m_items[&node] = item;
+    m_items[&node] = {item, node.Image(), node.ExpandedImage()};
     // A tree with check boxes may give a new item the empty box whatever it was asked for: a category
     // has its "none" set again.
     if (!CheckState(node.Image())) UpdateItem(node, false);
@@ -557,11 +570,20 @@ void MainWindow::ResyncItem(HTREEITEM item)
     TVITEMW data{};
     data.mask = TVIF_PARAM | TVIF_HANDLE;
     data.hItem = item;
-    if (TreeView_GetItem(m_tree, &data) && data.lParam)
-        NodeChanged(*reinterpret_cast<const Node*>(data.lParam));
+    if (TreeView_GetItem(m_tree, &data) && data.lParam) ShowNode(*reinterpret_cast<const Node*>(data.lParam));
 }
 
+// Loading sets each category's expanded picture again for every one of its entries: the control is told
+// only what it does not show yet.
 void MainWindow::NodeChanged(const Node& node)
+{
+    const auto it = m_items.find(&node);
+    if (it == m_items.end()) return;
+    if (it->second.image == node.Image() && it->second.expandedImage == node.ExpandedImage()) return;
+    ShowNode(node);
+}
+
+void MainWindow::ShowNode(const Node& node)
 {
     const HTREEITEM item = ItemOf(node);
     if (!item) return;

@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -34,6 +35,10 @@ public:
     // Creates the window and its controls, loads the tree and shows the window centred, normal and at its
     // own size: a fixed dialog has no use for a maximized or minimized start, whatever it is started with.
     bool Create(HINSTANCE instance, int showCommand);
+    // The same in two steps: the window and its controls, hidden and empty; then the tree loaded from the
+    // registry and the window shown.
+    bool Open(HINSTANCE instance);
+    void LoadAndShow(int showCommand);
     // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop. Enter and
     // Escape are taken away here: neither button is the default or the cancel button.
     bool PreTranslate(MSG& message);
@@ -78,6 +83,7 @@ private:
     void KeepButtonsPlain();
     void ShowNormalCentred();
     void UpdateItem(const Node& node, bool expanded);
+    void ShowNode(const Node& node);
     static TVITEMEXW ItemFor(const Node& node, bool expanded);
     RECT CentredFrame(HMONITOR monitor, UINT dpi) const;
 
@@ -106,7 +112,14 @@ private:
     UniqueHimagelist m_stateImages;
     UniqueHicon m_bigIcon;
     UniqueHicon m_smallIcon;
-    std::unordered_map<const Node*, HTREEITEM> m_items;
+    // Each node's item, and the pictures last shown for it.
+    struct Item
+    {
+        HTREEITEM handle = nullptr;
+        int image = 0;
+        std::optional<int> expandedImage;
+    };
+    std::unordered_map<const Node*, Item> m_items;
     bool m_updatingItem = false; // a state change the control reports is the program's own
     std::vector<UniqueHthread> m_broadcasts;
 };

@@ -12,6 +12,46 @@
 
 namespace kestrin
 {
+namespace
+{
+
+// Finds the signed-in user's hive on a thread of its own while the window is being made: where the
+// desktop has no shell window the lookup loads wtsapi32 and asks for the account's SID, and making the
+// first window of a process takes longer than either.
+class UserRootLookup
+{
+public:
+    UserRootLookup() : m_thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
+    {
+        if (!m_thread) m_root = OpenSessionUserRoot();
+    }
+    ~UserRootLookup() { Wait(); }
+    UserRootLookup(const UserRootLookup&) = delete;
+    UserRootLookup& operator=(const UserRootLookup&) = delete;
+
+    UserRoot Take()
+    {
+        Wait();
+        return std::move(m_root);
+    }
+
+private:
+    static DWORD WINAPI Run(void* self)
+    {
+        static_cast<UserRootLookup*>(self)->m_root = OpenSessionUserRoot();
+        return 0;
+    }
+    void Wait()
+    {
+        if (m_thread) WaitForSingleObject(m_thread.Get(), INFINITE);
+        m_thread.Reset();
+    }
+
+    UserRoot m_root; // before the thread that fills it
+    UniqueHthread m_thread;
+};
+
+} // namespace
 
 void LimitDllSearchToSystem()
 {
@@ -30,19 +70,25 @@ int RunProgram(HINSTANCE instance, int showCommand)
     InitCommonControlsEx(&controls);
 
     // Opened once, for the whole run: the signed-in user's hive, whatever account this process runs as.
-    const UserRoot root = OpenSessionUserRoot();
-    Win32Registry registry(root.Get());
+    // It is known before the registry is first read, when the window loads its tree.
+    UserRootLookup lookup;
+    UserRoot root;
+    Win32Registry registry;
     ShellRestartQuestion restart;
     MainWindow window(registry, restart);
     window.OnEnded = [] { PostQuitMessage(0); };
-    if (!window.Create(instance, showCommand))
+    const bool opened = window.Open(instance);
+    const DWORD error = GetLastError();
+    root = lookup.Take();
+    registry.SetUserRoot(root.Get());
+    if (!opened)
     {
-        const DWORD error = GetLastError();
         std::wstring text = L"Windows Kestrin could not open its window.";
         if (error != ERROR_SUCCESS) text += L"\r\n\r\n" + SystemMessageText(error);
         MessageBoxW(nullptr, text.c_str(), L"Windows Kestrin", MB_OK | MB_ICONERROR);
         return 1;
     }
+    window.LoadAndShow(showCommand);
     restart.SetOwner(window.Handle());
 
     MSG message{};
