@@ -363,7 +363,7 @@ void MainWindow::CreateImages()
     const auto load = [this, size](int picture)
     {
         return UniqueHbitmap(static_cast<HBITMAP>(LoadImageW(
-            m_instance, MAKEINTRESOURCEW(PictureResourceId(size, picture)), IMAGE_BITMAP, 0, 0, 0)));
+            m_instance, MAKEINTRESOURCEW(PictureResourceId(size, picture)), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     };
     for (const auto& [picture, mask] : pictures)
     {
