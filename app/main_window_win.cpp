@@ -362,8 +362,9 @@ void MainWindow::CreateImages()
     ImageList_SetBkColor(m_images.Get(), CLR_NONE);
     const auto load = [this, size](int picture)
     {
-        return UniqueHbitmap(static_cast<HBITMAP>(LoadImageW(
-            m_instance, MAKEINTRESOURCEW(PictureResourceId(size, picture)), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+        return UniqueHbitmap(
+            static_cast<HBITMAP>(LoadImageW(m_instance, MAKEINTRESOURCEW(PictureResourceId(size, picture)),
+                                            IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     };
     for (const auto& [picture, mask] : pictures)
     {
