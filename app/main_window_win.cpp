@@ -17,6 +17,7 @@ constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 // WM_GETDPISCALEDSIZE, sent by Windows 10 1703 and later; the headers hide it from a Windows 7 build.
 constexpr UINT kGetDpiScaledSize = 0x02E4;
 constexpr UINT kResyncItem = WM_APP + 1;
+constexpr UINT kKeepStateImages = WM_APP + 2;
 
 // Control image list positions are the tree's image indices less one.
 int ControlImage(int image)
@@ -241,6 +242,18 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case WM_SYSCOLORCHANGE:
+        // Common controls hear of new system colours only from their top-level window.
+        for (const HWND child : {m_tree, m_apply, m_exit})
+            if (child) SendMessageW(child, message, wParam, lParam);
+        PostMessageW(m_window, kKeepStateImages, 0, 0);
+        return 0;
+    case WM_THEMECHANGED:
+        PostMessageW(m_window, kKeepStateImages, 0, 0);
+        return DefWindowProcW(m_window, message, wParam, lParam);
+    case kKeepStateImages:
+        if (m_tree) KeepOwnStateImages();
+        return 0;
     case kResyncItem:
         if (m_tree) ResyncItem(reinterpret_cast<HTREEITEM>(lParam));
         return 0;
@@ -313,6 +326,16 @@ void MainWindow::UseOwnStateImages()
         ImageList_Add(states.Get(), colour.Get(), mask.Get());
     UniqueHimagelist(TreeView_SetImageList(m_tree, states.Get(), TVSIL_STATE));
     m_stateImages = std::move(states);
+}
+
+// A tree with check boxes may make its own boxes again for a new theme, colours or DPI, after the window
+// has seen the change: the program's own list goes back in, and every check state is set again.
+void MainWindow::KeepOwnStateImages()
+{
+    if (TreeView_GetImageList(m_tree, TVSIL_STATE) == m_stateImages.Get()) return;
+    UniqueHimagelist(TreeView_SetImageList(m_tree, m_stateImages.Get(), TVSIL_STATE));
+    for (const auto& [node, item] : m_items)
+        ShowNode(*node);
 }
 
 void MainWindow::LoadIcons()
@@ -501,6 +524,7 @@ void MainWindow::OnDpiChanged(UINT dpiValue, const RECT& suggested)
     CreateFonts();
     ReplaceImages();
     Layout();
+    PostMessageW(m_window, kKeepStateImages, 0, 0);
 }
 
 // The tree is given the new list before the old one goes.

@@ -75,6 +75,7 @@ private:
     void CreateImages();
     void ReplaceImages();
     void UseOwnStateImages();
+    void KeepOwnStateImages();
     void ResyncItem(HTREEITEM item);
     void Layout();
     SIZE ClientSize(UINT dpi) const;

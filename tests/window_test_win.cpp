@@ -497,6 +497,32 @@ TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
     EXPECT_EQ(ImageList_GetImageCount(states), 3);
     Pump(); // the control would reset every check state here if it had no state list of ours
     ExpectCheckStatesMatchTheNodes();
+
+    // New system colours reach the tree only through its window. Should the tree then make its own boxes
+    // again (resetting the check states), the program's state list goes back in and the states with it.
+    static int colourChanges = 0;
+    const SUBCLASSPROC counter = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                    DWORD_PTR) -> LRESULT
+    {
+        colourChanges += message == WM_SYSCOLORCHANGE;
+        return DefSubclassProc(hwnd, message, wParam, lParam);
+    };
+    ASSERT_TRUE(SetWindowSubclass(window->Tree(), counter, 1, 0));
+    TreeView_SetImageList(window->Tree(), ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 3, 0),
+                          TVSIL_STATE);
+    TVITEMW reset{};
+    reset.mask = TVIF_HANDLE | TVIF_STATE;
+    reset.hItem = window->ItemOf(Entry(L"NoRun"));
+    reset.state = INDEXTOSTATEIMAGEMASK(1);
+    reset.stateMask = TVIS_STATEIMAGEMASK;
+    TreeView_SetItem(window->Tree(), &reset);
+    SendMessageW(window->Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    Pump();
+    RemoveWindowSubclass(window->Tree(), counter, 1);
+    EXPECT_EQ(colourChanges, 1);
+    EXPECT_EQ(TreeView_GetImageList(window->Tree(), TVSIL_STATE), states);
+    ExpectCheckStatesMatchTheNodes();
+
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
     const int indent = static_cast<int>(TreeView_GetIndent(window->Tree()));
     EXPECT_EQ(LabelRect(Entry(L"NoRun")).left - LabelRect(explorer).left, indent + 1);
