@@ -17,7 +17,8 @@ namespace
 
 // Finds the signed-in user's hive on a thread of its own while the window is being made: where the
 // desktop has no shell window the lookup loads wtsapi32 and asks for the account's SID, and making the
-// first window of a process takes longer than either.
+// first window of a process takes longer than either. The program is built with -fno-threadsafe-statics:
+// the lookup must touch no function-local static that the window code also uses (the store has none).
 class UserRootLookup
 {
 public:
