@@ -115,11 +115,9 @@ bool MainWindow::Open(HINSTANCE instance)
     // system's DPI.
     const RECT frame =
         CentredFrame(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), dpi::ForWindow(nullptr));
-    if (!CreateWindowExW(kExStyle, kWindowClass, std::wstring(kCaption).c_str(), kStyle, frame.left,
-                         frame.top, frame.right - frame.left, frame.bottom - frame.top, m_owner.Get(),
-                         nullptr, instance, this))
-        return false;
-    return true;
+    return CreateWindowExW(kExStyle, kWindowClass, std::wstring(kCaption).c_str(), kStyle, frame.left,
+                           frame.top, frame.right - frame.left, frame.bottom - frame.top, m_owner.Get(),
+                           nullptr, instance, this) != nullptr;
 }
 
 void MainWindow::LoadAndShow(int /*showCommand: always opens normal*/)
@@ -488,13 +486,19 @@ LRESULT MainWindow::OnNotify(const NMHDR& header)
     }
 }
 
-void MainWindow::RaiseNodeClick(HTREEITEM item)
+// The node an item shows, or none.
+Node* MainWindow::NodeOf(HTREEITEM item) const
 {
     TVITEMW data{};
     data.mask = TVIF_PARAM | TVIF_HANDLE;
     data.hItem = item;
-    if (!TreeView_GetItem(m_tree, &data) || !data.lParam) return;
-    if (m_form.TreeView1.NodeClick) m_form.TreeView1.NodeClick(*reinterpret_cast<Node*>(data.lParam));
+    return TreeView_GetItem(m_tree, &data) ? reinterpret_cast<Node*>(data.lParam) : nullptr;
+}
+
+void MainWindow::RaiseNodeClick(HTREEITEM item)
+{
+    Node* const node = NodeOf(item);
+    if (node && m_form.TreeView1.NodeClick) m_form.TreeView1.NodeClick(*node);
 }
 
 void MainWindow::OnActivate(bool active)
@@ -592,10 +596,7 @@ void MainWindow::NodeAdded(const Node& node)
 // Shows the item's node again, after the control's own handling of a click or a key may have changed it.
 void MainWindow::ResyncItem(HTREEITEM item)
 {
-    TVITEMW data{};
-    data.mask = TVIF_PARAM | TVIF_HANDLE;
-    data.hItem = item;
-    if (TreeView_GetItem(m_tree, &data) && data.lParam) ShowNode(*reinterpret_cast<const Node*>(data.lParam));
+    if (const Node* node = NodeOf(item)) ShowNode(*node);
 }
 
 // Loading sets each category's expanded picture again for every one of its entries: the control is told

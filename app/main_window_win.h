@@ -80,6 +80,7 @@ private:
     void Layout();
     SIZE ClientSize(UINT dpi) const;
     void Place(HWND control, const layout::TwipsRect& twips) const;
+    Node* NodeOf(HTREEITEM item) const;
     void RaiseNodeClick(HTREEITEM item);
     void KeepButtonsPlain();
     void ShowNormalCentred();
