@@ -120,9 +120,13 @@ bool MainWindow::Open(HINSTANCE instance)
                            nullptr, instance, this) != nullptr;
 }
 
-void MainWindow::LoadAndShow(int /*showCommand: always opens normal*/)
+void MainWindow::LoadAndShow(int /*showCommand: always opens normal*/,
+                             const std::optional<PolicyStates>& states)
 {
-    m_form.Form_Load();
+    if (states)
+        m_form.Form_Load(*states);
+    else
+        m_form.Form_Load();
     ShowNormalCentred();
     // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
     SetFocus(m_exit);

@@ -35,10 +35,10 @@ public:
     // Creates the window and its controls, loads the tree and shows the window centred, normal and at its
     // own size: a fixed dialog has no use for a maximized or minimized start, whatever it is started with.
     bool Create(HINSTANCE instance, int showCommand);
-    // The same in two steps: the window and its controls, hidden and empty; then the tree loaded from the
-    // registry and the window shown.
+    // The same in two steps: the window and its controls, hidden and empty; then the tree loaded, from
+    // the registry or from states already read from it, and the window shown.
     bool Open(HINSTANCE instance);
-    void LoadAndShow(int showCommand);
+    void LoadAndShow(int showCommand, const std::optional<PolicyStates>& states = std::nullopt);
     // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop. Enter and
     // Escape are taken away here: neither button is the default or the cancel button.
     bool PreTranslate(MSG& message);

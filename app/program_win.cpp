@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 
 namespace kestrin
@@ -15,31 +16,42 @@ namespace kestrin
 namespace
 {
 
-// Finds the signed-in user's hive on a thread of its own while the window is being made: where the
-// desktop has no shell window the lookup loads wtsapi32 and asks for the account's SID, and making the
-// first window of a process takes longer than either. The program is built with -fno-threadsafe-statics:
-// the lookup must touch no function-local static that the window code also uses (the store has none).
-class UserRootLookup
+// Finds the signed-in user's hive and reads the restrictions from it on a thread of its own while the
+// window is being made: where the desktop has no shell window the lookup loads wtsapi32 and asks for the
+// account's SID, and making the first window of a process takes longer than the lookup and the 36
+// reads together. The program is built with -fno-threadsafe-statics: this thread must touch no
+// function-local static that the window code also uses (the store and the table have none).
+class StartupReader
 {
 public:
-    UserRootLookup() : m_thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
+    StartupReader() : m_thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
     {
-        if (!m_thread) m_root = OpenSessionUserRoot();
+        if (!m_thread) m_root = OpenSessionUserRoot(); // the window reads the states itself
     }
-    ~UserRootLookup() { Wait(); }
-    UserRootLookup(const UserRootLookup&) = delete;
-    UserRootLookup& operator=(const UserRootLookup&) = delete;
+    ~StartupReader() { Wait(); }
+    StartupReader(const StartupReader&) = delete;
+    StartupReader& operator=(const StartupReader&) = delete;
 
-    UserRoot Take()
+    // The hive, and the states read from it; both are only taken once the thread has ended.
+    UserRoot TakeRoot()
     {
         Wait();
         return std::move(m_root);
     }
+    std::optional<PolicyStates> TakeStates()
+    {
+        Wait();
+        return std::move(m_states);
+    }
 
 private:
-    static DWORD WINAPI Run(void* self)
+    static DWORD WINAPI Run(void* context)
     {
-        static_cast<UserRootLookup*>(self)->m_root = OpenSessionUserRoot();
+        auto& self = *static_cast<StartupReader*>(context);
+        self.m_root = OpenSessionUserRoot();
+        Win32Registry registry;
+        registry.SetUserRoot(self.m_root.Get());
+        self.m_states = ReadPolicyStates(registry);
         return 0;
     }
     void Wait()
@@ -48,7 +60,9 @@ private:
         m_thread.Reset();
     }
 
-    UserRoot m_root; // before the thread that fills it
+    // Before the thread that fills them.
+    UserRoot m_root;
+    std::optional<PolicyStates> m_states;
     UniqueHthread m_thread;
 };
 
@@ -71,8 +85,8 @@ int RunProgram(HINSTANCE instance, int showCommand)
     InitCommonControlsEx(&controls);
 
     // Opened once, for the whole run: the signed-in user's hive, whatever account this process runs as.
-    // It is known before the registry is first read, when the window loads its tree.
-    UserRootLookup lookup;
+    // It and the states the tree shows are read while the window is made; Apply writes through it.
+    StartupReader reader;
     UserRoot root;
     Win32Registry registry;
     ShellRestartQuestion restart;
@@ -80,7 +94,7 @@ int RunProgram(HINSTANCE instance, int showCommand)
     window.OnEnded = [] { PostQuitMessage(0); };
     const bool opened = window.Open(instance);
     const DWORD error = GetLastError();
-    root = lookup.Take();
+    root = reader.TakeRoot();
     registry.SetUserRoot(root.Get());
     if (!opened)
     {
@@ -89,7 +103,7 @@ int RunProgram(HINSTANCE instance, int showCommand)
         MessageBoxW(nullptr, text.c_str(), L"Windows Kestrin", MB_OK | MB_ICONERROR);
         return 1;
     }
-    window.LoadAndShow(showCommand);
+    window.LoadAndShow(showCommand, reader.TakeStates());
     restart.SetOwner(window.Handle());
 
     MSG message{};
