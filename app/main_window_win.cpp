@@ -40,19 +40,9 @@ UINT CheckState(int image)
     }
 }
 
-// The window's icon drawn for a DPI, `metric` being SM_CXICON or SM_CXSMICON.
-HICON LoadProgramIcon(HINSTANCE instance, int metric, UINT dpiValue)
-{
-    const int size = dpi::SystemMetric(metric, dpiValue);
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, size, size, 0));
-}
-
-// The DPI the class's icons are drawn for: the system's, which a window on the main monitor usually has.
-UINT ClassIconDpi()
-{
-    static const UINT value = dpi::ForWindow(nullptr);
-    return value;
-}
+// The class's icons, drawn for the system DPI, which a window on the main monitor usually has. Set when
+// the class is registered, on the window's thread; the class lives as long as the process, and so do they.
+WindowIcons g_classIcons;
 
 } // namespace
 
@@ -77,23 +67,40 @@ MainWindow::~MainWindow()
     WaitForBroadcasts(10000);
 }
 
-// The class carries the icons for the system DPI, so a window at that DPI needs no WM_SETICON (under Wine
-// each one rewrites the icon of the X11 window, a few milliseconds of start-up). The class lives as long
-// as the process, and so do its icons.
-bool MainWindow::RegisterWindowClass(HINSTANCE instance)
+WindowIcons::Sizes WindowIcons::SizesAt(UINT dpiValue)
 {
-    static const UniqueHicon bigIcon(LoadProgramIcon(instance, SM_CXICON, ClassIconDpi()));
-    static const UniqueHicon smallIcon(LoadProgramIcon(instance, SM_CXSMICON, ClassIconDpi()));
+    return {dpiValue, dpi::SystemMetric(SM_CXICON, dpiValue), dpi::SystemMetric(SM_CXSMICON, dpiValue)};
+}
+
+WindowIcons WindowIcons::Load(HINSTANCE instance, const Sizes& sizes)
+{
+    const auto load = [instance](int size)
+    {
+        return UniqueHicon(static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, size, size, 0)));
+    };
+    return {sizes.dpi, load(sizes.big), load(sizes.small)};
+}
+
+// The class carries the icons for the system DPI, so a window at that DPI needs no WM_SETICON (under Wine
+// each one rewrites the icon of the X11 window, a few milliseconds of start-up).
+bool MainWindow::RegisterWindowClass(HINSTANCE instance, const std::function<WindowIcons()>& classIcons)
+{
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExW(instance, kWindowClass, &existing)) return true;
+    g_classIcons = classIcons ? classIcons()
+                              : WindowIcons::Load(instance, WindowIcons::SizesAt(dpi::ForWindow(nullptr)));
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = bigIcon.Get();
-    windowClass.hIconSm = smallIcon.Get();
+    windowClass.hIcon = g_classIcons.big.Get();
+    windowClass.hIconSm = g_classIcons.small.Get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
-    return RegisterClassExW(&windowClass) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return RegisterClassExW(&windowClass) != 0;
 }
 
 bool MainWindow::Create(HINSTANCE instance, int showCommand)
@@ -103,14 +110,15 @@ bool MainWindow::Create(HINSTANCE instance, int showCommand)
     return true;
 }
 
-bool MainWindow::Open(HINSTANCE instance)
+bool MainWindow::Open(HINSTANCE instance, const std::function<WindowIcons()>& classIcons)
 {
     m_instance = instance;
 
-    if (!RegisterWindowClass(instance)) return false;
-
+    // The first window of a process takes longest: the owner goes first, while the class's icons may
+    // still be loading elsewhere.
     m_owner.Reset(
         CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr));
+    if (!RegisterWindowClass(instance, classIcons)) return false;
     // Made where it will show, as far as can be known before it exists: on the main monitor, at the
     // system's DPI.
     const RECT frame =
@@ -286,7 +294,7 @@ void MainWindow::OnCreate()
             DeleteMenu(menu, command, MF_BYCOMMAND);
     }
 
-    if (m_dpi != ClassIconDpi()) LoadIcons();
+    if (m_dpi != g_classIcons.dpi) LoadIcons();
 
     // Created in tab order: "Exit", "Apply", the tree.
     const auto child =
@@ -344,12 +352,10 @@ void MainWindow::LoadIcons()
 {
     // Sized for the window's DPI; the window does not own what it is given, so the old icons go only
     // after the new ones are in place.
-    UniqueHicon bigIcon(LoadProgramIcon(m_instance, SM_CXICON, m_dpi));
-    UniqueHicon smallIcon(LoadProgramIcon(m_instance, SM_CXSMICON, m_dpi));
-    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.Get()));
-    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
-    m_bigIcon = std::move(bigIcon);
-    m_smallIcon = std::move(smallIcon);
+    WindowIcons icons = WindowIcons::Load(m_instance, WindowIcons::SizesAt(m_dpi));
+    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.big.Get()));
+    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.small.Get()));
+    m_icons = std::move(icons);
 }
 
 void MainWindow::CreateFonts()

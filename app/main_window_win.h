@@ -22,6 +22,24 @@ inline constexpr int kExitId = 101;
 inline constexpr int kApplyId = 102;
 inline constexpr int kTreeId = 103;
 
+// The window's icon at the two sizes the system uses at one DPI. Loading it reads only the program's
+// resources, so it may happen on any thread once the sizes are known.
+struct WindowIcons
+{
+    struct Sizes
+    {
+        UINT dpi = USER_DEFAULT_SCREEN_DPI;
+        int big = 0;   // SM_CXICON at that DPI
+        int small = 0; // SM_CXSMICON
+    };
+    static Sizes SizesAt(UINT dpi);
+    static WindowIcons Load(HINSTANCE instance, const Sizes& sizes);
+
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    UniqueHicon big;
+    UniqueHicon small;
+};
+
 // The main window: shows the kestrin logic in a real window. It only translates messages into the
 // logic's events and the logic's state into the controls.
 class MainWindow final : private WindowHost, private TreeViewObserver
@@ -37,7 +55,9 @@ public:
     bool Create(HINSTANCE instance, int showCommand);
     // The same in two steps: the window and its controls, hidden and empty; then the tree loaded, from
     // the registry or from states already read from it, and the window shown.
-    bool Open(HINSTANCE instance);
+    // The window class carries icons for the system DPI; `classIcons`, when given, supplies them the first
+    // time the class is registered (they may have been loaded elsewhere meanwhile).
+    bool Open(HINSTANCE instance, const std::function<WindowIcons()>& classIcons = {});
     void LoadAndShow(int showCommand, const std::optional<PolicyStates>& states = std::nullopt);
     // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop. Enter and
     // Escape are taken away here: neither button is the default or the cancel button.
@@ -60,7 +80,7 @@ public:
     std::function<void()> OnEnded;
 
 private:
-    static bool RegisterWindowClass(HINSTANCE instance);
+    static bool RegisterWindowClass(HINSTANCE instance, const std::function<WindowIcons()>& classIcons);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();
@@ -112,8 +132,7 @@ private:
     UniqueHfont m_treeFont;
     UniqueHimagelist m_images;
     UniqueHimagelist m_stateImages;
-    UniqueHicon m_bigIcon;
-    UniqueHicon m_smallIcon;
+    WindowIcons m_icons; // when the window's DPI is not the class's
     // Each node's item, and the pictures last shown for it.
     struct Item
     {

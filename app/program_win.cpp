@@ -8,7 +8,6 @@
 
 #include <commctrl.h>
 
-#include <optional>
 #include <string>
 
 namespace kestrin
@@ -16,38 +15,47 @@ namespace kestrin
 namespace
 {
 
-// Finds the signed-in user's hive and reads the restrictions from it on a thread of its own while the
-// window is being made: where the desktop has no shell window the lookup loads wtsapi32 and asks for the
-// account's SID, and making the first window of a process takes longer than the lookup and the 36
-// reads together. The program is built with -fno-threadsafe-statics: this thread must touch no
-// function-local static that the window code also uses (the store and the table have none).
+// Loads the window's icons, finds the signed-in user's hive and reads the restrictions from it, on a
+// thread of its own while the first window is being made: that takes longer than all three together
+// (where the desktop has no shell window the lookup loads wtsapi32 and asks for the account's SID). The
+// program is built with -fno-threadsafe-statics: this thread must touch no function-local static that
+// the window code also uses. The store and the table have none, and the icon sizes are worked out
+// before the thread starts.
 class StartupReader
 {
 public:
-    StartupReader() : m_thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
+    StartupReader(HINSTANCE instance, const WindowIcons::Sizes& iconSizes)
+        : m_instance(instance), m_iconSizes(iconSizes),
+          m_thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
     {
-        if (!m_thread) m_root = OpenSessionUserRoot(); // the window reads the states itself
+        if (!m_thread) Run(this);
     }
     ~StartupReader() { Wait(); }
     StartupReader(const StartupReader&) = delete;
     StartupReader& operator=(const StartupReader&) = delete;
 
-    // The hive, and the states read from it; both are only taken once the thread has ended.
+    // Each is taken once the thread has ended.
+    WindowIcons TakeIcons()
+    {
+        Wait();
+        return std::move(m_icons);
+    }
     UserRoot TakeRoot()
     {
         Wait();
         return std::move(m_root);
     }
-    std::optional<PolicyStates> TakeStates()
+    PolicyStates TakeStates()
     {
         Wait();
-        return std::move(m_states);
+        return m_states;
     }
 
 private:
     static DWORD WINAPI Run(void* context)
     {
         auto& self = *static_cast<StartupReader*>(context);
+        self.m_icons = WindowIcons::Load(self.m_instance, self.m_iconSizes);
         self.m_root = OpenSessionUserRoot();
         Win32Registry registry;
         registry.SetUserRoot(self.m_root.Get());
@@ -60,9 +68,12 @@ private:
         m_thread.Reset();
     }
 
-    // Before the thread that fills them.
+    // All before the thread that fills them.
+    HINSTANCE m_instance;
+    WindowIcons::Sizes m_iconSizes;
+    WindowIcons m_icons;
     UserRoot m_root;
-    std::optional<PolicyStates> m_states;
+    PolicyStates m_states;
     UniqueHthread m_thread;
 };
 
@@ -85,14 +96,14 @@ int RunProgram(HINSTANCE instance, int showCommand)
     InitCommonControlsEx(&controls);
 
     // Opened once, for the whole run: the signed-in user's hive, whatever account this process runs as.
-    // It and the states the tree shows are read while the window is made; Apply writes through it.
-    StartupReader reader;
+    // It, the states the tree shows and the class's icons come from the start-up thread.
+    StartupReader reader(instance, WindowIcons::SizesAt(dpi::ForWindow(nullptr)));
     UserRoot root;
     Win32Registry registry;
     ShellRestartQuestion restart;
     MainWindow window(registry, restart);
     window.OnEnded = [] { PostQuitMessage(0); };
-    const bool opened = window.Open(instance);
+    const bool opened = window.Open(instance, [&reader] { return reader.TakeIcons(); });
     const DWORD error = GetLastError();
     root = reader.TakeRoot();
     registry.SetUserRoot(root.Get());
