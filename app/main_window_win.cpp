@@ -84,12 +84,12 @@ WindowIcons WindowIcons::Load(HINSTANCE instance, const Sizes& sizes)
 
 // The class carries the icons for the system DPI, so a window at that DPI needs no WM_SETICON (under Wine
 // each one rewrites the icon of the X11 window, a few milliseconds of start-up).
-bool MainWindow::RegisterWindowClass(HINSTANCE instance, const std::function<WindowIcons()>& classIcons)
+bool MainWindow::RegisterWindowClass(HINSTANCE instance, ClassIconSource* classIcons)
 {
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
     if (GetClassInfoExW(instance, kWindowClass, &existing)) return true;
-    g_classIcons = classIcons ? classIcons()
+    g_classIcons = classIcons ? classIcons->TakeIcons()
                               : WindowIcons::Load(instance, WindowIcons::SizesAt(dpi::ForWindow(nullptr)));
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -110,7 +110,7 @@ bool MainWindow::Create(HINSTANCE instance, int showCommand)
     return true;
 }
 
-bool MainWindow::Open(HINSTANCE instance, const std::function<WindowIcons()>& classIcons)
+bool MainWindow::Open(HINSTANCE instance, ClassIconSource* classIcons)
 {
     m_instance = instance;
 

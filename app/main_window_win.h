@@ -40,6 +40,16 @@ struct WindowIcons
     UniqueHicon small;
 };
 
+// Hands over the class's icons when they are loaded elsewhere, e.g. on a thread of their own.
+class ClassIconSource
+{
+public:
+    virtual WindowIcons TakeIcons() = 0;
+
+protected:
+    ~ClassIconSource() = default;
+};
+
 // The main window: shows the kestrin logic in a real window. It only translates messages into the
 // logic's events and the logic's state into the controls.
 class MainWindow final : private WindowHost, private TreeViewObserver
@@ -57,7 +67,7 @@ public:
     // the registry or from states already read from it, and the window shown.
     // The window class carries icons for the system DPI; `classIcons`, when given, supplies them the first
     // time the class is registered (they may have been loaded elsewhere meanwhile).
-    bool Open(HINSTANCE instance, const std::function<WindowIcons()>& classIcons = {});
+    bool Open(HINSTANCE instance, ClassIconSource* classIcons = nullptr);
     void LoadAndShow(int showCommand, const std::optional<PolicyStates>& states = std::nullopt);
     // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop. Enter and
     // Escape are taken away here: neither button is the default or the cancel button.
@@ -80,7 +90,7 @@ public:
     std::function<void()> OnEnded;
 
 private:
-    static bool RegisterWindowClass(HINSTANCE instance, const std::function<WindowIcons()>& classIcons);
+    static bool RegisterWindowClass(HINSTANCE instance, ClassIconSource* classIcons);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();

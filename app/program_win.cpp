@@ -21,7 +21,7 @@ namespace
 // program is built with -fno-threadsafe-statics: this thread must touch no function-local static that
 // the window code also uses. The store and the table have none, and the icon sizes are worked out
 // before the thread starts.
-class StartupReader
+class StartupReader final : public ClassIconSource
 {
 public:
     StartupReader(HINSTANCE instance, const WindowIcons::Sizes& iconSizes)
@@ -35,7 +35,7 @@ public:
     StartupReader& operator=(const StartupReader&) = delete;
 
     // Each is taken once the thread has ended.
-    WindowIcons TakeIcons()
+    WindowIcons TakeIcons() override
     {
         Wait();
         return std::move(m_icons);
@@ -103,7 +103,7 @@ int RunProgram(HINSTANCE instance, int showCommand)
     ShellRestartQuestion restart;
     MainWindow window(registry, restart);
     window.OnEnded = [] { PostQuitMessage(0); };
-    const bool opened = window.Open(instance, [&reader] { return reader.TakeIcons(); });
+    const bool opened = window.Open(instance, &reader);
     const DWORD error = GetLastError();
     root = reader.TakeRoot();
     registry.SetUserRoot(root.Get());

@@ -793,6 +793,10 @@ std::wstring ProgramPath()
 TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
 {
     const std::wstring path = ProgramPath();
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file));
+    EXPECT_EQ(file.nFileSizeHigh, 0u);
+    EXPECT_LE(file.nFileSizeLow, 200000u) << "kestrin.exe has outgrown its size budget";
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     ASSERT_NE(size, 0u) << "no version information in kestrin.exe";

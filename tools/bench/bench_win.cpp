@@ -44,10 +44,17 @@ StartResult TimeStart(const std::wstring& program, const wchar_t* caption, bool 
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     std::wstring commandLine = L"\"" + program + L"\"";
-    const auto started = Clock::now();
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return {};
+    auto started = Clock::now();
+    // Under heavy load Wine now and then refuses to make a process (ERROR_INTERNAL_ERROR): try again.
+    for (int attempt = 1; !CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, nullptr, &startup, &process);
+         ++attempt)
+    {
+        std::fprintf(stderr, "could not start %ls: error %lu\n", program.c_str(), GetLastError());
+        if (attempt == 3) return {};
+        Sleep(100);
+        started = Clock::now();
+    }
 
     StartResult result;
     HWND window = nullptr;
@@ -132,7 +139,7 @@ int wmain(int argc, wchar_t** argv)
         const StartResult treeStart = TimeStart(argv[3], L"Kestrin Bench Tree", true);
         if (kestrinStart.milliseconds < 0 || emptyStart.milliseconds < 0 || treeStart.milliseconds < 0)
         {
-            std::fprintf(stderr, "a window did not show within 30 s\n");
+            std::fprintf(stderr, "a program did not start, or its window did not show within 30 s\n");
             return 1;
         }
         kestrinStarts.push_back(kestrinStart.milliseconds);
