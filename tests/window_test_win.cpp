@@ -778,6 +778,88 @@ TEST(StartUp, WhenTheWindowCannotBeOpened_ABoxTitledWindowsKestrinSaysSo)
     EXPECT_NE(said.find(L"Windows Kestrin could not open its window."), std::wstring::npos) << "no box";
 }
 
+// The program as it starts: its start-up thread loads the class's icons and reads the restrictions while
+// the window is made. The window shows what the registry holds, with icons for the system DPI.
+TEST(StartUp, TheProgram_ShowsTheRegistrysStatesWithTheClassIconsForTheSystemDpi)
+{
+    if (!testing::MayWritePolicyKeys())
+        GTEST_SKIP()
+            << "refusing to change this machine's policies; set KESTRIN_TEST_WRITE_POLICIES=1 to allow";
+    dpi::EnableAwareness();
+    auto under = testing::MakeRegistryUnderTest();
+    const auto clear = [&under]
+    {
+        for (const auto* category : {L"Explorer", L"Network", L"System", L"Dos"})
+            under->DeleteTree(Module1::PolicyKeyPath(category));
+    };
+    clear();
+    // The first and the next to last entries on, and a REG_DWORD 0, which is off.
+    under->PutDword(Module1::PolicyKeyPath(L"Explorer"), L"NoRun", 1);
+    under->PutDword(Module1::PolicyKeyPath(L"Dos"), L"Disabled", 1);
+    under->PutDword(Module1::PolicyKeyPath(L"Network"), L"NoNetSetup", 0);
+    const UINT systemDpi = dpi::ForWindow(nullptr);
+    const int bigSize = dpi::SystemMetric(SM_CXICON, systemDpi);
+    const int smallSize = dpi::SystemMetric(SM_CXSMICON, systemDpi);
+
+    std::vector<std::pair<std::wstring, UINT>> shown; // each entry's text and check state
+    std::vector<int> iconSizes;
+    std::thread watcher(
+        [&]
+        {
+            HWND window = nullptr;
+            HWND tree = nullptr;
+            for (int i = 0; i < 400 && !tree; ++i, Sleep(25))
+            {
+                window = FindWindowW(L"KestrinMainWindow", L"Windows Kestrin");
+                const HWND candidate =
+                    window ? FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr) : nullptr;
+                if (IsWindowVisible(window) && candidate && TreeView_GetCount(candidate) == 40)
+                    tree = candidate;
+            }
+            if (!tree) return;
+            for (const int which : {GCLP_HICON, GCLP_HICONSM})
+            {
+                ICONINFO info{};
+                if (!GetIconInfo(reinterpret_cast<HICON>(GetClassLongPtrW(window, which)), &info)) continue;
+                const UniqueHbitmap colour(info.hbmColor);
+                const UniqueHbitmap mask(info.hbmMask);
+                BITMAP bits{};
+                GetObjectW(colour.Get(), sizeof bits, &bits);
+                iconSizes.push_back(bits.bmWidth);
+            }
+            for (HTREEITEM category = TreeView_GetRoot(tree); category;
+                 category = TreeView_GetNextSibling(tree, category))
+            {
+                for (HTREEITEM entry = TreeView_GetChild(tree, category); entry;
+                     entry = TreeView_GetNextSibling(tree, entry))
+                {
+                    wchar_t text[128]{};
+                    TVITEMW item{};
+                    item.mask = TVIF_TEXT | TVIF_STATE;
+                    item.hItem = entry;
+                    item.stateMask = TVIS_STATEIMAGEMASK;
+                    item.pszText = text;
+                    item.cchTextMax = 128;
+                    TreeView_GetItem(tree, &item);
+                    shown.emplace_back(text, (item.state & TVIS_STATEIMAGEMASK) >> 12);
+                }
+            }
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        });
+    const int exitCode = RunProgram(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
+    watcher.join();
+    clear();
+
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(iconSizes, (std::vector<int>{bigSize, smallSize}));
+    ASSERT_EQ(shown.size(), 36u) << "the window did not show its 36 entries";
+    for (const auto& [text, state] : shown)
+    {
+        const bool on = text == L"Hide Run Menu" || text == L"Disable MS-DOS prompt";
+        EXPECT_EQ(state, on ? 2u : 1u) << "\"" << std::string(text.begin(), text.end()) << "\"";
+    }
+}
+
 // kestrin.exe's own resources, as Explorer and the loader see them: the program is loaded as a data file.
 std::wstring ProgramPath()
 {
