@@ -778,20 +778,24 @@ TEST(StartUp, WhenTheWindowCannotBeOpened_ABoxTitledWindowsKestrinSaysSo)
     EXPECT_NE(said.find(L"Windows Kestrin could not open its window."), std::wstring::npos) << "no box";
 }
 
+constexpr char kRefusingToWritePolicies[] =
+    "refusing to change this machine's policies; set KESTRIN_TEST_WRITE_POLICIES=1 to allow";
+
+// Takes the four policy keys away, for the tests that run the window on the real registry.
+void ClearPolicyKeys(testing::RegistryUnderTest& under)
+{
+    for (const auto* category : {L"Explorer", L"Network", L"System", L"Dos"})
+        under.DeleteTree(Module1::PolicyKeyPath(category));
+}
+
 // The program as it starts: its start-up thread loads the class's icons and reads the restrictions while
 // the window is made. The window shows what the registry holds, with icons for the system DPI.
 TEST(StartUp, TheProgram_ShowsTheRegistrysStatesWithTheClassIconsForTheSystemDpi)
 {
-    if (!testing::MayWritePolicyKeys())
-        GTEST_SKIP()
-            << "refusing to change this machine's policies; set KESTRIN_TEST_WRITE_POLICIES=1 to allow";
+    if (!testing::MayWritePolicyKeys()) GTEST_SKIP() << kRefusingToWritePolicies;
     dpi::EnableAwareness();
     auto under = testing::MakeRegistryUnderTest();
-    const auto clear = [&under]
-    {
-        for (const auto* category : {L"Explorer", L"Network", L"System", L"Dos"})
-            under->DeleteTree(Module1::PolicyKeyPath(category));
-    };
+    const auto clear = [&under] { ClearPolicyKeys(*under); };
     clear();
     // The first and the next to last entries on, and a REG_DWORD 0, which is off.
     under->PutDword(Module1::PolicyKeyPath(L"Explorer"), L"NoRun", 1);
@@ -942,16 +946,10 @@ TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
 // since GetProcessHandleCount answers 0 under Wine), GDI objects and windows.
 TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
 {
-    if (!testing::MayWritePolicyKeys())
-        GTEST_SKIP()
-            << "refusing to change this machine's policies; set KESTRIN_TEST_WRITE_POLICIES=1 to allow";
+    if (!testing::MayWritePolicyKeys()) GTEST_SKIP() << kRefusingToWritePolicies;
     dpi::EnableAwareness();
     auto under = testing::MakeRegistryUnderTest();
-    const auto clear = [&under]
-    {
-        for (const auto* category : {L"Explorer", L"Network", L"System", L"Dos"})
-            under->DeleteTree(Module1::PolicyKeyPath(category));
-    };
+    const auto clear = [&under] { ClearPolicyKeys(*under); };
     clear();
 
     Win32Registry registry;
