@@ -5,36 +5,6 @@
 namespace kestrin
 {
 
-namespace
-{
-
-// The category whose entries start at the index, or null.
-const wchar_t* CategoryStartingAt(const PolicyTable& table, std::int32_t i)
-{
-    if (i == table.ExplorerStart) return L"Explorer";
-    if (i == table.NetworkStart) return L"Network";
-    if (i == table.SystemStart) return L"System";
-    if (i == table.DosStart) return L"Dos";
-    return nullptr;
-}
-
-} // namespace
-
-PolicyStates ReadPolicyStates(Registry& registry)
-{
-    PolicyTable table;
-    table.InitPolicyTable();
-    PolicyStates states;
-    std::wstring category;
-    for (std::int32_t i = 1; i <= table.PolicyEntries.UBound(); ++i)
-    {
-        if (const wchar_t* name = CategoryStartingAt(table, i)) category = name;
-        states.off.at(static_cast<std::size_t>(i - 1)) =
-            Module1::IsPolicyOff(registry, category, SplitPolicyEntry(table.PolicyEntries(i)).valueName);
-    }
-    return states;
-}
-
 std::wstring RestartPrompt()
 {
     std::wstring prompt = L"(Note: Some changes don't require reboot)\r\n\r\n";
@@ -70,22 +40,23 @@ kestrin::kestrin(Registry& registry, RestartQuestion& restart, WindowHost& host)
 
 void kestrin::Form_Load()
 {
-    Form_Load(ReadPolicyStates(m_registry));
-}
-
-void kestrin::Form_Load(const PolicyStates& states)
-{
     Table.InitPolicyTable();
 
     Node* category = nullptr;
     for (std::int32_t i = 1; i <= Table.PolicyEntries.UBound(); ++i)
     {
-        if (const wchar_t* name = CategoryStartingAt(Table, i))
-            category = &TreeView1.Add(nullptr, std::nullopt, std::nullopt, name, ImageFolderClosed);
+        if (i == Table.ExplorerStart)
+            category = &TreeView1.Add(nullptr, std::nullopt, std::nullopt, L"Explorer", ImageFolderClosed);
+        if (i == Table.NetworkStart)
+            category = &TreeView1.Add(nullptr, std::nullopt, std::nullopt, L"Network", ImageFolderClosed);
+        if (i == Table.SystemStart)
+            category = &TreeView1.Add(nullptr, std::nullopt, std::nullopt, L"System", ImageFolderClosed);
+        if (i == Table.DosStart)
+            category = &TreeView1.Add(nullptr, std::nullopt, std::nullopt, L"Dos", ImageFolderClosed);
         category->SetExpandedImage(ImageFolderOpen);
 
         auto [valueName, description] = SplitPolicyEntry(Table.PolicyEntries(i));
-        const bool off = states.off.at(static_cast<std::size_t>(i - 1));
+        const bool off = Module1::IsPolicyOff(m_registry, category->Text(), valueName);
         TreeView1.Add(category, tvwChild, std::move(valueName), std::move(description),
                       off ? ImageUnticked : ImageTicked);
     }

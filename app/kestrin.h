@@ -4,7 +4,6 @@
 #include "policy/policy_table.h"
 #include "store/registry.h"
 
-#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,15 +55,6 @@ struct ApplyFailure
     Status status;
 };
 
-// Whether each restriction is off, in table order (index 1 first), as the registry had it when read.
-struct PolicyStates
-{
-    std::array<bool, PolicyEntryArray::kUpperBound> off{};
-};
-
-// Reads every restriction in table order, one open, query and close each: what Form_Load shows.
-PolicyStates ReadPolicyStates(Registry& registry);
-
 std::wstring RestartPrompt();
 std::wstring ApplyFailureMessage(const std::vector<ApplyFailure>& failures, WindowHost& host);
 
@@ -76,10 +66,7 @@ public:
     kestrin(const kestrin&) = delete;
     kestrin& operator=(const kestrin&) = delete;
 
-    // Reads the registry and fills the tree. The second form fills it from states read moments before,
-    // so the reading can happen while the window is still being made.
     void Form_Load();
-    void Form_Load(const PolicyStates& states);
     void TreeView1_NodeClick(Node& node);
     void Command1_Click();
     void Command2_Click();

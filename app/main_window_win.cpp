@@ -41,7 +41,7 @@ UINT CheckState(int image)
 }
 
 // The class's icons, drawn for the system DPI, which a window on the main monitor usually has. Set when
-// the class is registered, on the window's thread; the class lives as long as the process, and so do they.
+// the class is registered; the class lives as long as the process, and so do they.
 WindowIcons g_classIcons;
 
 } // namespace
@@ -67,30 +67,25 @@ MainWindow::~MainWindow()
     WaitForBroadcasts(10000);
 }
 
-WindowIcons::Sizes WindowIcons::SizesAt(UINT dpiValue)
+WindowIcons WindowIcons::Load(HINSTANCE instance, UINT dpiValue)
 {
-    return {dpiValue, dpi::SystemMetric(SM_CXICON, dpiValue), dpi::SystemMetric(SM_CXSMICON, dpiValue)};
-}
-
-WindowIcons WindowIcons::Load(HINSTANCE instance, const Sizes& sizes)
-{
-    const auto load = [instance](int size)
+    const auto load = [instance, dpiValue](int metric)
     {
+        const int size = dpi::SystemMetric(metric, dpiValue);
         return UniqueHicon(static_cast<HICON>(
             LoadImageW(instance, MAKEINTRESOURCEW(IDI_KESTRIN), IMAGE_ICON, size, size, 0)));
     };
-    return {sizes.dpi, load(sizes.big), load(sizes.small)};
+    return {dpiValue, load(SM_CXICON), load(SM_CXSMICON)};
 }
 
 // The class carries the icons for the system DPI, so a window at that DPI needs no WM_SETICON (under Wine
 // each one rewrites the icon of the X11 window, a few milliseconds of start-up).
-bool MainWindow::RegisterWindowClass(HINSTANCE instance, ClassIconSource* classIcons)
+bool MainWindow::RegisterWindowClass(HINSTANCE instance)
 {
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
     if (GetClassInfoExW(instance, kWindowClass, &existing)) return true;
-    g_classIcons = classIcons ? classIcons->TakeIcons()
-                              : WindowIcons::Load(instance, WindowIcons::SizesAt(dpi::ForWindow(nullptr)));
+    g_classIcons = WindowIcons::Load(instance, dpi::ForWindow(nullptr));
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
@@ -103,42 +98,28 @@ bool MainWindow::RegisterWindowClass(HINSTANCE instance, ClassIconSource* classI
     return RegisterClassExW(&windowClass) != 0;
 }
 
-bool MainWindow::Create(HINSTANCE instance, int showCommand)
-{
-    if (!Open(instance)) return false;
-    LoadAndShow(showCommand);
-    return true;
-}
-
-bool MainWindow::Open(HINSTANCE instance, ClassIconSource* classIcons)
+bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens normal*/)
 {
     m_instance = instance;
 
-    // The first window of a process takes longest: the owner goes first, while the class's icons may
-    // still be loading elsewhere.
+    if (!RegisterWindowClass(instance)) return false;
+
     m_owner.Reset(
         CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr));
-    if (!RegisterWindowClass(instance, classIcons)) return false;
     // Made where it will show, as far as can be known before it exists: on the main monitor, at the
     // system's DPI.
     const RECT frame =
         CentredFrame(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), dpi::ForWindow(nullptr));
-    return CreateWindowExW(kExStyle, kWindowClass, std::wstring(kCaption).c_str(), kStyle, frame.left,
-                           frame.top, frame.right - frame.left, frame.bottom - frame.top, m_owner.Get(),
-                           nullptr, instance, this) != nullptr;
-}
-
-void MainWindow::LoadAndShow(int /*showCommand: always opens normal*/,
-                             const std::optional<PolicyStates>& states)
-{
-    if (states)
-        m_form.Form_Load(*states);
-    else
-        m_form.Form_Load();
+    if (!CreateWindowExW(kExStyle, kWindowClass, std::wstring(kCaption).c_str(), kStyle, frame.left,
+                         frame.top, frame.right - frame.left, frame.bottom - frame.top, m_owner.Get(),
+                         nullptr, instance, this))
+        return false;
+    m_form.Form_Load();
     ShowNormalCentred();
     // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
     SetFocus(m_exit);
     m_lastFocus = m_exit;
+    return true;
 }
 
 // The frame at its own size for the DPI, centred on the monitor's work area.
@@ -352,7 +333,7 @@ void MainWindow::LoadIcons()
 {
     // Sized for the window's DPI; the window does not own what it is given, so the old icons go only
     // after the new ones are in place.
-    WindowIcons icons = WindowIcons::Load(m_instance, WindowIcons::SizesAt(m_dpi));
+    WindowIcons icons = WindowIcons::Load(m_instance, m_dpi);
     SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.big.Get()));
     SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.small.Get()));
     m_icons = std::move(icons);

@@ -22,32 +22,14 @@ inline constexpr int kExitId = 101;
 inline constexpr int kApplyId = 102;
 inline constexpr int kTreeId = 103;
 
-// The window's icon at the two sizes the system uses at one DPI. Loading it reads only the program's
-// resources, so it may happen on any thread once the sizes are known.
+// The window's icon at the two sizes the system uses at one DPI (SM_CXICON and SM_CXSMICON).
 struct WindowIcons
 {
-    struct Sizes
-    {
-        UINT dpi = USER_DEFAULT_SCREEN_DPI;
-        int big = 0;   // SM_CXICON at that DPI
-        int small = 0; // SM_CXSMICON
-    };
-    static Sizes SizesAt(UINT dpi);
-    static WindowIcons Load(HINSTANCE instance, const Sizes& sizes);
+    static WindowIcons Load(HINSTANCE instance, UINT dpi);
 
     UINT dpi = USER_DEFAULT_SCREEN_DPI;
     UniqueHicon big;
     UniqueHicon small;
-};
-
-// Hands over the class's icons when they are loaded elsewhere, e.g. on a thread of their own.
-class ClassIconSource
-{
-public:
-    virtual WindowIcons TakeIcons() = 0;
-
-protected:
-    ~ClassIconSource() = default;
 };
 
 // The main window: shows the kestrin logic in a real window. It only translates messages into the
@@ -63,12 +45,6 @@ public:
     // Creates the window and its controls, loads the tree and shows the window centred, normal and at its
     // own size: a fixed dialog has no use for a maximized or minimized start, whatever it is started with.
     bool Create(HINSTANCE instance, int showCommand);
-    // The same in two steps: the window and its controls, hidden and empty; then the tree loaded, from
-    // the registry or from states already read from it, and the window shown.
-    // The window class carries icons for the system DPI; `classIcons`, when given, supplies them the first
-    // time the class is registered (they may have been loaded elsewhere meanwhile).
-    bool Open(HINSTANCE instance, ClassIconSource* classIcons = nullptr);
-    void LoadAndShow(int showCommand, const std::optional<PolicyStates>& states = std::nullopt);
     // Dialog keyboard handling (Tab, Shift+Tab, Space on buttons) for a message from the loop. Enter and
     // Escape are taken away here: neither button is the default or the cancel button.
     bool PreTranslate(MSG& message);
@@ -90,7 +66,7 @@ public:
     std::function<void()> OnEnded;
 
 private:
-    static bool RegisterWindowClass(HINSTANCE instance, ClassIconSource* classIcons);
+    static bool RegisterWindowClass(HINSTANCE instance);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();

@@ -33,7 +33,6 @@ public:
     // RootKey::CurrentUser is the hive of the user whose restrictions are edited: HKEY_CURRENT_USER, or
     // that user's hive under HKEY_USERS when the program runs as another account. Not owned.
     explicit Win32Registry(HKEY userRoot = HKEY_CURRENT_USER) : m_userRoot(userRoot) {}
-    void SetUserRoot(HKEY userRoot) { m_userRoot = userRoot; }
 
     Status OpenKey(RootKey root, std::wstring_view path, KeyHandle& key) override;
     Status CreateKey(RootKey root, std::wstring_view path, KeyHandle& key) override;
