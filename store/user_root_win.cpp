@@ -93,11 +93,13 @@ std::optional<std::wstring> AccountSid(const std::wstring& account)
     return SidText(sid.data());
 }
 
-// The owner of the desktop's shell, for when the session's account name cannot be looked up.
+// The owner of the desktop's shell, for when the session's account name cannot be looked up: the owner
+// of its desktop window or, where it registered none (as under Wine), of its taskbar.
 std::optional<std::wstring> ShellUserSid()
 {
     DWORD processId = 0;
-    const HWND shell = GetShellWindow();
+    HWND shell = GetShellWindow();
+    if (!shell) shell = FindWindowW(L"Shell_TrayWnd", nullptr);
     if (!shell || !GetWindowThreadProcessId(shell, &processId) || processId == 0) return std::nullopt;
     const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) return std::nullopt;
