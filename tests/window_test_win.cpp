@@ -788,8 +788,8 @@ void ClearPolicyKeys(testing::RegistryUnderTest& under)
         under.DeleteTree(Module1::PolicyKeyPath(category));
 }
 
-// The program as it starts: its start-up thread loads the class's icons and reads the restrictions while
-// the window is made. The window shows what the registry holds, with icons for the system DPI.
+// The program as it starts: it finds the signed-in user's hive, reads the restrictions from it and makes
+// the window. The window shows what the registry holds, with icons for the system DPI.
 TEST(StartUp, TheProgram_ShowsTheRegistrysStatesWithTheClassIconsForTheSystemDpi)
 {
     if (!testing::MayWritePolicyKeys()) GTEST_SKIP() << kRefusingToWritePolicies;
