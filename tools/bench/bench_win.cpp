@@ -124,29 +124,41 @@ int wmain(int argc, wchar_t** argv)
     }
     const int starts = argc > 4 ? std::max(1, _wtoi(argv[4])) : 15;
 
-    // (a) Start-up, alternating the two programs so neither gets a warmer system.
-    TimeStart(argv[1], L"Windows Kestrin", true); // warm-up: first start loads everything from disk
-    TimeStart(argv[2], L"Kestrin Bench Empty", false);
-    TimeStart(argv[3], L"Kestrin Bench Tree", true);
-    std::vector<double> kestrinStarts;
-    std::vector<double> emptyStarts;
-    std::vector<double> treeStarts;
+    // (a) Start-up, the three programs in turn so none gets a warmer system. The order turns each round:
+    // the system is still tidying up after the program before (its windows, its process), so each
+    // program follows each of the others equally often.
+    struct Program
+    {
+        const wchar_t* path;
+        const wchar_t* caption;
+        bool hasTree;
+        std::vector<double> starts;
+    };
+    Program programs[] = {{argv[1], L"Windows Kestrin", true, {}},
+                          {argv[2], L"Kestrin Bench Empty", false, {}},
+                          {argv[3], L"Kestrin Bench Tree", true, {}}};
+    for (const Program& program : programs) // warm-up: the first start loads everything from disk
+        TimeStart(program.path, program.caption, program.hasTree);
     SIZE_T peak = 0;
     for (int i = 0; i < starts; ++i)
     {
-        const StartResult kestrinStart = TimeStart(argv[1], L"Windows Kestrin", true);
-        const StartResult emptyStart = TimeStart(argv[2], L"Kestrin Bench Empty", false);
-        const StartResult treeStart = TimeStart(argv[3], L"Kestrin Bench Tree", true);
-        if (kestrinStart.milliseconds < 0 || emptyStart.milliseconds < 0 || treeStart.milliseconds < 0)
+        for (int turn = 0; turn < 3; ++turn)
         {
-            std::fprintf(stderr, "a program did not start, or its window did not show within 30 s\n");
-            return 1;
+            Program& program = programs[(i + turn) % 3];
+            const StartResult start = TimeStart(program.path, program.caption, program.hasTree);
+            if (start.milliseconds < 0)
+            {
+                std::fprintf(stderr, "%ls did not start, or its window did not show within 30 s\n",
+                             program.path);
+                return 1;
+            }
+            program.starts.push_back(start.milliseconds);
+            if (&program == &programs[0]) peak = std::max(peak, start.peakWorkingSet);
         }
-        kestrinStarts.push_back(kestrinStart.milliseconds);
-        emptyStarts.push_back(emptyStart.milliseconds);
-        treeStarts.push_back(treeStart.milliseconds);
-        peak = std::max(peak, kestrinStart.peakWorkingSet);
     }
+    const std::vector<double>& kestrinStarts = programs[0].starts;
+    const std::vector<double>& emptyStarts = programs[1].starts;
+    const std::vector<double>& treeStarts = programs[2].starts;
 
     // (b) Load and "Apply" in-process on the real registry: half the entries switched each time.
     kestrin::Win32Registry registry;
