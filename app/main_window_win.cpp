@@ -302,19 +302,26 @@ void MainWindow::OnCreate()
 
 // The control draws a state picture left of an item's picture and keeps room for both, so the boxes
 // themselves as state pictures would push every entry's label one picture to the right. The state
-// pictures are one pixel wide and transparent instead: the check state is there for the proxies while
-// the boxes stay the pictures they always were, where they always were. The list the control made for
-// itself is not destroyed with it, so it goes here; without a list of its own the control makes one
-// again, and resets every check state.
+// pictures have no width instead (an image list cannot be made that narrow, only resized to it): the
+// check state is there for the proxies while the boxes stay the pictures they always were, where they
+// always were. Should the resizing be refused, the pictures are one transparent pixel wide. The list the
+// control made for itself is not destroyed with it, so it goes here; without a list of its own the
+// control makes one again, and resets every check state.
 void MainWindow::UseOwnStateImages()
 {
-    UniqueHimagelist states(ImageList_Create(1, 1, ILC_COLOR24 | ILC_MASK, 3, 0));
+    constexpr int kImages = 3; // none, empty, ticked
+    UniqueHimagelist states(ImageList_Create(1, 1, ILC_COLOR24 | ILC_MASK, kImages, 0));
     if (!states) return;
-    constexpr WORD kTransparentRow = 0xFFFF; // monochrome rows are padded to 16 bits
-    const UniqueHbitmap colour(CreateBitmap(1, 1, 1, 32, nullptr));
-    const UniqueHbitmap mask(CreateBitmap(1, 1, 1, 1, &kTransparentRow));
-    for (int image = 0; image < 3; ++image) // none, empty, ticked
-        ImageList_Add(states.Get(), colour.Get(), mask.Get());
+    if (!ImageList_SetIconSize(states.Get(), 0, 1) || !ImageList_SetImageCount(states.Get(), kImages) ||
+        ImageList_GetImageCount(states.Get()) != kImages)
+    {
+        ImageList_SetIconSize(states.Get(), 1, 1);
+        constexpr WORD kTransparentRow = 0xFFFF; // monochrome rows are padded to 16 bits
+        const UniqueHbitmap colour(CreateBitmap(1, 1, 1, 32, nullptr));
+        const UniqueHbitmap mask(CreateBitmap(1, 1, 1, 1, &kTransparentRow));
+        for (int image = 0; image < kImages; ++image)
+            ImageList_Add(states.Get(), colour.Get(), mask.Get());
+    }
     UniqueHimagelist(TreeView_SetImageList(m_tree, states.Get(), TVSIL_STATE));
     m_stateImages = std::move(states);
 }

@@ -486,14 +486,14 @@ TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
     EXPECT_EQ(item.iImage, 1);
     EXPECT_EQ(item.iSelectedImage, 1) << "a selected off entry must not draw as ticked";
 
-    // Check states for the accessibility proxies, whose state pictures are one transparent pixel: an
-    // entry's label stands where it would without them, give or take that pixel.
+    // Check states for the accessibility proxies, whose state pictures have no width: an entry's label
+    // stands where it would without them.
     EXPECT_TRUE(GetWindowLongPtrW(window->Tree(), GWL_STYLE) & TVS_CHECKBOXES);
     const HIMAGELIST states = TreeView_GetImageList(window->Tree(), TVSIL_STATE);
     int stateWidth = 0;
     int stateHeight = 0;
     ASSERT_TRUE(ImageList_GetIconSize(states, &stateWidth, &stateHeight));
-    EXPECT_EQ(stateWidth, 1);
+    EXPECT_EQ(stateWidth, 0);
     EXPECT_EQ(ImageList_GetImageCount(states), 3);
     Pump(); // the control would reset every check state here if it had no state list of ours
     ExpectCheckStatesMatchTheNodes();
@@ -525,7 +525,7 @@ TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
 
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
     const int indent = static_cast<int>(TreeView_GetIndent(window->Tree()));
-    EXPECT_EQ(LabelRect(Entry(L"NoRun")).left - LabelRect(explorer).left, indent + 1);
+    EXPECT_EQ(LabelRect(Entry(L"NoRun")).left - LabelRect(explorer).left, indent);
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_COLLAPSE);
 
     // Expanded and collapsed as a user does it, with the arrow keys on the selected category.
