@@ -114,7 +114,10 @@ bool MainWindow::Create(HINSTANCE instance, int /*showCommand: always opens norm
                          frame.top, frame.right - frame.left, frame.bottom - frame.top, m_owner.Get(),
                          nullptr, instance, this))
         return false;
+    // Filled while the tree does not redraw: it works out its layout and scroll bars once, not per item.
+    SendMessageW(m_tree, WM_SETREDRAW, FALSE, 0);
     m_form.Form_Load();
+    SendMessageW(m_tree, WM_SETREDRAW, TRUE, 0);
     ShowNormalCentred();
     // "Apply" starts disabled, so the first enabled control in tab order is "Exit".
     SetFocus(m_exit);
