@@ -315,8 +315,7 @@ void MainWindow::UseOwnStateImages()
     constexpr int kImages = 3; // none, empty, ticked
     UniqueHimagelist states(ImageList_Create(1, 1, ILC_COLOR24 | ILC_MASK, kImages, 0));
     if (!states) return;
-    if (!ImageList_SetIconSize(states.Get(), 0, 1) || !ImageList_SetImageCount(states.Get(), kImages) ||
-        ImageList_GetImageCount(states.Get()) != kImages)
+    if (!ImageList_SetIconSize(states.Get(), 0, 1) || !ImageList_SetImageCount(states.Get(), kImages))
     {
         ImageList_SetIconSize(states.Get(), 1, 1);
         constexpr WORD kTransparentRow = 0xFFFF; // monochrome rows are padded to 16 bits

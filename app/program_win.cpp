@@ -12,7 +12,6 @@
 
 namespace kestrin
 {
-
 void LimitDllSearchToSystem()
 {
     using SetDirectories = BOOL(WINAPI*)(DWORD);

@@ -795,8 +795,7 @@ TEST(StartUp, TheProgram_ShowsTheRegistrysStatesWithTheClassIconsForTheSystemDpi
     if (!testing::MayWritePolicyKeys()) GTEST_SKIP() << kRefusingToWritePolicies;
     dpi::EnableAwareness();
     auto under = testing::MakeRegistryUnderTest();
-    const auto clear = [&under] { ClearPolicyKeys(*under); };
-    clear();
+    ClearPolicyKeys(*under);
     // The first and the next to last entries on, and a REG_DWORD 0, which is off.
     under->PutDword(Module1::PolicyKeyPath(L"Explorer"), L"NoRun", 1);
     under->PutDword(Module1::PolicyKeyPath(L"Dos"), L"Disabled", 1);
@@ -852,7 +851,7 @@ TEST(StartUp, TheProgram_ShowsTheRegistrysStatesWithTheClassIconsForTheSystemDpi
         });
     const int exitCode = RunProgram(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
     watcher.join();
-    clear();
+    ClearPolicyKeys(*under);
 
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(iconSizes, (std::vector<int>{bigSize, smallSize}));
@@ -949,8 +948,7 @@ TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
     if (!testing::MayWritePolicyKeys()) GTEST_SKIP() << kRefusingToWritePolicies;
     dpi::EnableAwareness();
     auto under = testing::MakeRegistryUnderTest();
-    const auto clear = [&under] { ClearPolicyKeys(*under); };
-    clear();
+    ClearPolicyKeys(*under);
 
     Win32Registry registry;
     ScriptedRestart restart;
@@ -989,7 +987,7 @@ TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
     // Every second cycle switched the four back off, so the last (even) one leaves them on.
     EXPECT_EQ(under->GetValue(Module1::PolicyKeyPath(L"Dos"), L"Disabled"),
               (MemoryRegistry::Value{kRegDword, {1, 0, 0, 0}}));
-    clear();
+    ClearPolicyKeys(*under);
 }
 
 } // namespace
