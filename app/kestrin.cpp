@@ -12,6 +12,16 @@ std::wstring RestartPrompt()
     return prompt;
 }
 
+std::wstring WrongAccountMessage(std::wstring_view processAccount, std::wstring_view sessionAccount)
+{
+    const auto named = [](std::wstring_view account, std::wstring_view unknown)
+    { return account.empty() ? std::wstring(unknown) : std::wstring(account); };
+    return L"Windows Kestrin is running as " + named(processAccount, L"another account") +
+           L", but the user signed in to this session is " + named(sessionAccount, L"not known") +
+           L", and their restrictions could not be opened.\r\n\r\nSo that no other account's restrictions "
+           L"are changed, Windows Kestrin closes without reading or changing any.";
+}
+
 std::wstring ApplyFailureMessage(const std::vector<ApplyFailure>& failures, WindowHost& host)
 {
     const bool one = failures.size() == 1;

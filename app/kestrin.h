@@ -56,6 +56,9 @@ struct ApplyFailure
 };
 
 std::wstring RestartPrompt();
+// Why the program ends at once when it runs as another account than the one signed in to the session and
+// cannot open that user's restrictions; either account may be unknown (empty).
+std::wstring WrongAccountMessage(std::wstring_view processAccount, std::wstring_view sessionAccount);
 std::wstring ApplyFailureMessage(const std::vector<ApplyFailure>& failures, WindowHost& host);
 
 // The main window's logic: its table, its tree and its two commands.

@@ -29,8 +29,14 @@ int RunProgram(HINSTANCE instance, int showCommand)
     InitCommonControlsEx(&controls);
 
     // Opened once, for the whole run: the signed-in user's hive, whatever account this process runs as.
-    const UserRoot root = OpenSessionUserRoot();
-    Win32Registry registry(root.Get());
+    const SessionUserRoot user = OpenSessionUserRoot();
+    if (user.refused)
+    {
+        MessageBoxW(nullptr, WrongAccountMessage(user.processAccount, user.sessionAccount).c_str(),
+                    std::wstring(kCaption).c_str(), MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    Win32Registry registry(user.root.Get());
     ShellRestartQuestion restart;
     MainWindow window(registry, restart);
     window.OnEnded = [] { PostQuitMessage(0); };

@@ -6,7 +6,10 @@
 namespace kestrin
 {
 
-bool SameSid(std::wstring_view a, std::wstring_view b)
+namespace
+{
+
+bool SameIgnoringCase(std::wstring_view a, std::wstring_view b)
 {
     return std::ranges::equal(
         a, b,
@@ -14,14 +17,47 @@ bool SameSid(std::wstring_view a, std::wstring_view b)
         { return std::towupper(static_cast<std::wint_t>(x)) == std::towupper(static_cast<std::wint_t>(y)); });
 }
 
-std::optional<std::wstring> ChooseUsersHive(std::wstring_view processUserSid,
-                                            const std::optional<std::wstring>& sessionUserSid,
-                                            const std::function<bool(std::wstring_view sid)>& hiveLoaded)
+} // namespace
+
+bool SameSid(std::wstring_view a, std::wstring_view b)
 {
-    if (!sessionUserSid || sessionUserSid->empty() || SameSid(*sessionUserSid, processUserSid))
-        return std::nullopt;
-    if (!hiveLoaded(*sessionUserSid)) return std::nullopt;
-    return sessionUserSid;
+    return SameIgnoringCase(a, b);
+}
+
+bool SameAccount(std::wstring_view a, std::wstring_view b)
+{
+    return SameIgnoringCase(a, b);
+}
+
+std::optional<std::wstring> SignedInUserSid(const SessionFacts& session)
+{
+    if (session.shellProcessId)
+    {
+        for (const auto& process : session.processes)
+            if (process.processId == *session.shellProcessId && !process.userSid.empty())
+                return process.userSid;
+    }
+    // No shell (a replacement shell, or none yet): the session's own processes. Should they disagree, the
+    // user is not known.
+    if (session.account.empty()) return std::nullopt;
+    std::optional<std::wstring> found;
+    for (const auto& process : session.processes)
+    {
+        if (process.userSid.empty() || !SameAccount(process.account, session.account)) continue;
+        if (found && !SameSid(*found, process.userSid)) return std::nullopt;
+        found = process.userSid;
+    }
+    return found;
+}
+
+HiveChoice ChooseUsersHive(std::wstring_view processUserSid,
+                           const std::optional<std::wstring>& sessionUserSid,
+                           const std::function<bool(std::wstring_view sid)>& hiveLoaded)
+{
+    if (!sessionUserSid || sessionUserSid->empty()) return {HiveChoice::Kind::Refuse, {}};
+    if (SameSid(*sessionUserSid, processUserSid)) return {HiveChoice::Kind::CurrentUser, {}};
+    if (!hiveLoaded(*sessionUserSid)) return {HiveChoice::Kind::Refuse, *sessionUserSid};
+    return {HiveChoice::Kind::UsersHive, *sessionUserSid};
 }
 
 } // namespace kestrin

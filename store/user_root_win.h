@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/user_root.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -42,15 +44,27 @@ private:
     HKEY m_hive = nullptr;
 };
 
-// The string SID of the user this process runs as, and of the user signed in to this session.
+// The string SID of the user this process runs as, and its account as "DOMAIN\name".
 std::optional<std::wstring> ProcessUserSid();
-std::optional<std::wstring> SessionUserSid();
+std::optional<std::wstring> AccountOfSid(const std::wstring& sid);
+
+// What the session this process runs in tells of itself: who is signed in, the shell's process, and each
+// process with its user (WTSEnumerateProcessesW, which needs no privilege, even for another account's).
+SessionFacts CurrentSessionFacts();
 
 // HKEY_USERS\<sid>, opened, or an empty root (HKEY_CURRENT_USER) when it is not loaded or not readable.
 UserRoot OpenUsersHive(const std::wstring& sid);
 
-// The root to use: the signed-in user's hive when this process runs as another account, else
-// HKEY_CURRENT_USER. Needs no privilege.
-UserRoot OpenSessionUserRoot();
+// The root to use: the signed-in user's hive, whatever account this process runs as. Needs no privilege.
+// Refused, with both accounts named, when the process runs as another account and the signed-in user's
+// hive cannot be found or opened.
+struct SessionUserRoot
+{
+    UserRoot root;
+    bool refused = false;
+    std::wstring processAccount;
+    std::wstring sessionAccount;
+};
+SessionUserRoot OpenSessionUserRoot();
 
 } // namespace kestrin

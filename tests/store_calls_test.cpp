@@ -162,28 +162,55 @@ namespace kestrin
 namespace
 {
 
-// Whose hive the program edits, decided from who runs it and who is signed in.
-TEST(UserRoot, TheSignedInUsersHiveOnlyWhenRunAsAnotherAccountAndLoaded)
+// Whose hive the program edits, decided from who runs it and who the session says is signed in.
+TEST(UserRoot, TheSignedInUsersHive_FoundWithoutPrivilegeOrNameLookup_ElseRefused)
 {
-    const std::wstring self = L"S-1-5-21-1-2-3-500";
-    const std::wstring signedIn = L"S-1-5-21-1-2-3-1001";
-    std::vector<std::wstring> asked;
-    const auto loaded = [&asked](std::wstring_view sid)
+    const std::wstring admin = L"S-1-5-21-1-2-3-500";
+    const std::wstring user = L"S-1-5-21-1-2-3-1001";
+    const std::wstring entra = L"S-1-12-1-1111-2222-3333-4444";
+    std::vector<std::wstring> opened;
+    const auto loaded = [&opened](std::wstring_view sid)
     {
-        asked.emplace_back(sid);
+        opened.emplace_back(sid);
         return true;
     };
     const auto notLoaded = [](std::wstring_view) { return false; };
+    const auto choose = [&](std::wstring_view self, const SessionFacts& facts, auto hive)
+    { return ChooseUsersHive(self, SignedInUserSid(facts), hive); };
+    using Kind = HiveChoice::Kind;
 
-    EXPECT_EQ(ChooseUsersHive(self, signedIn, loaded), signedIn) << "elevated as another account";
-    EXPECT_EQ(asked, std::vector<std::wstring>{signedIn});
-    asked.clear();
-    EXPECT_EQ(ChooseUsersHive(self, self, loaded), std::nullopt) << "the usual case";
-    EXPECT_EQ(ChooseUsersHive(self, L"s-1-5-21-1-2-3-500", loaded), std::nullopt) << "SIDs ignore case";
-    EXPECT_EQ(ChooseUsersHive(self, std::nullopt, loaded), std::nullopt) << "session user unknown";
-    EXPECT_EQ(ChooseUsersHive(self, L"", loaded), std::nullopt);
-    EXPECT_TRUE(asked.empty()) << "no hive is opened when the process's own is the right one";
-    EXPECT_EQ(ChooseUsersHive(self, signedIn, notLoaded), std::nullopt) << "hive not loaded";
+    // The shell runs as the signed-in user; the elevated program as the administrator, in the same session.
+    SessionFacts session{
+        L"CONTOSO\\user",
+        40,
+        {{40, user, L"CONTOSO\\user"}, {41, user, L"CONTOSO\\user"}, {77, admin, L"CONTOSO\\admin"}}};
+    EXPECT_EQ(choose(user, session, loaded), (HiveChoice{Kind::CurrentUser, {}})) << "the usual case";
+    EXPECT_EQ(choose(L"s-1-5-21-1-2-3-1001", session, loaded).kind, Kind::CurrentUser) << "SIDs ignore case";
+    EXPECT_TRUE(opened.empty()) << "no hive is opened when the process's own is the right one";
+    EXPECT_EQ(choose(admin, session, loaded), (HiveChoice{Kind::UsersHive, user})) << "elevated as another";
+    EXPECT_EQ(opened, std::vector<std::wstring>{user});
+
+    // A Microsoft Entra ID account, whose name cannot be looked up: the shell's process still tells its SID.
+    SessionFacts cloud{L"AzureAD\\user", 40, {{40, entra, L""}, {77, admin, L"CONTOSO\\admin"}}};
+    EXPECT_EQ(choose(admin, cloud, loaded), (HiveChoice{Kind::UsersHive, entra}));
+    EXPECT_EQ(choose(entra, cloud, loaded).kind, Kind::CurrentUser);
+
+    // No shell window (a replacement shell): the session's processes of the account it names.
+    SessionFacts noShell = session;
+    noShell.shellProcessId.reset();
+    EXPECT_EQ(choose(admin, noShell, loaded), (HiveChoice{Kind::UsersHive, user}));
+    noShell.account = L"contoso\\USER";
+    EXPECT_EQ(choose(admin, noShell, loaded), (HiveChoice{Kind::UsersHive, user})) << "names ignore case";
+    noShell.processes.push_back({90, L"S-1-5-21-9-9-9-1001", L"CONTOSO\\user"});
+    EXPECT_EQ(choose(admin, noShell, loaded).kind, Kind::Refuse) << "processes that disagree settle nothing";
+
+    // The hive not loaded, or nothing found at all: refused, never the administrator's own hive.
+    EXPECT_EQ(choose(admin, session, notLoaded), (HiveChoice{Kind::Refuse, user}));
+    SessionFacts unknown{L"", std::nullopt, {{77, admin, L"CONTOSO\\admin"}}};
+    EXPECT_EQ(choose(admin, unknown, loaded).kind, Kind::Refuse);
+    SessionFacts nameOnly{L"AzureAD\\user", std::nullopt, {{41, entra, L""}, {77, admin, L"CONTOSO\\admin"}}};
+    EXPECT_EQ(choose(admin, nameOnly, loaded).kind, Kind::Refuse) << "an unresolved name matches nothing";
+    EXPECT_EQ(choose(L"", session, loaded).kind, Kind::UsersHive) << "this process's own SID unknown";
 }
 
 } // namespace

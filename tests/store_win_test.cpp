@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace kestrin
 {
 namespace
@@ -104,16 +106,37 @@ namespace kestrin::testing
 namespace
 {
 
-// Under Wine the program runs as the one user signed in, so it keeps HKEY_CURRENT_USER; what is proven
-// here is that the session's user is found and recognised as this process's own.
+// Under Wine the program runs as the one user signed in, so it keeps HKEY_CURRENT_USER. What is proven
+// here is the real route: the session's account, its process list with each process's user, the
+// signed-in user found from them and recognised as this process's own.
 TEST(UserRoot, RunAsTheSignedInUser_KeepsHkeyCurrentUser)
 {
     const auto self = ProcessUserSid();
     ASSERT_TRUE(self.has_value());
-    EXPECT_EQ(SessionUserSid(), self);
-    const UserRoot root = OpenSessionUserRoot();
-    EXPECT_FALSE(root.IsUsersHive());
-    EXPECT_EQ(root.Get(), HKEY_CURRENT_USER);
+    const SessionFacts facts = CurrentSessionFacts();
+    std::size_t withSid = 0;
+    bool selfListed = false;
+    for (const auto& process : facts.processes)
+    {
+        withSid += !process.userSid.empty();
+        selfListed =
+            selfListed || (process.processId == GetCurrentProcessId() && SameSid(process.userSid, *self));
+    }
+    std::printf(
+        "session account \"%ls\", shell process %s, %zu processes, %zu with a user SID, this one %s\n",
+        facts.account.c_str(), facts.shellProcessId ? "found" : "not found", facts.processes.size(), withSid,
+        selfListed ? "listed with its SID" : "not listed with its SID");
+    EXPECT_FALSE(facts.account.empty());
+    EXPECT_EQ(AccountOfSid(*self).has_value(), true);
+    EXPECT_EQ(SignedInUserSid(facts), self);
+    SessionFacts noShell = facts; // as under a replacement shell: the session's own processes settle it
+    noShell.shellProcessId.reset();
+    EXPECT_EQ(SignedInUserSid(noShell), self);
+
+    const SessionUserRoot user = OpenSessionUserRoot();
+    EXPECT_FALSE(user.refused);
+    EXPECT_FALSE(user.root.IsUsersHive());
+    EXPECT_EQ(user.root.Get(), HKEY_CURRENT_USER);
     EXPECT_TRUE(OpenUsersHive(*self).IsUsersHive()) << "the same hive is loaded under HKEY_USERS";
     EXPECT_FALSE(OpenUsersHive(L"S-1-5-21-1-2-3-4242").IsUsersHive()) << "an account that is not signed in";
 }
