@@ -81,4 +81,10 @@ int SystemMetric(int index, UINT dpi)
     return MulDiv(GetSystemMetrics(index), static_cast<int>(dpi), static_cast<int>(SystemDpi()));
 }
 
+void EnableNonClientScaling(HWND window)
+{
+    using Enable = BOOL(WINAPI*)(HWND);
+    if (const auto enable = User32<Enable>("EnableNonClientDpiScaling")) enable(window);
+}
+
 } // namespace kestrin::dpi

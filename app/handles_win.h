@@ -48,6 +48,10 @@ inline void Bitmap(HBITMAP bitmap)
 {
     DeleteObject(bitmap);
 }
+inline void Pen(HPEN pen)
+{
+    DeleteObject(pen);
+}
 inline void ImageList(HIMAGELIST list)
 {
     ImageList_Destroy(list);
@@ -72,6 +76,7 @@ inline void Handle(HANDLE handle)
 
 using UniqueHfont = UniqueHandle<HFONT, release::Font>;
 using UniqueHbitmap = UniqueHandle<HBITMAP, release::Bitmap>;
+using UniqueHpen = UniqueHandle<HPEN, release::Pen>;
 using UniqueHimagelist = UniqueHandle<HIMAGELIST, release::ImageList>;
 using UniqueHicon = UniqueHandle<HICON, release::Icon>;
 using UniqueHmodule = UniqueHandle<HMODULE, release::Module>;

@@ -16,29 +16,6 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDR
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 // WM_GETDPISCALEDSIZE, sent by Windows 10 1703 and later; the headers hide it from a Windows 7 build.
 constexpr UINT kGetDpiScaledSize = 0x02E4;
-constexpr UINT kResyncItem = WM_APP + 1;
-constexpr UINT kKeepStateImages = WM_APP + 2;
-
-// Control image list positions are the tree's image indices less one.
-int ControlImage(int image)
-{
-    return image > 0 ? image - 1 : I_IMAGENONE;
-}
-
-// The check-box state an entry carries for screen readers and automation (1 empty, 2 ticked; a tree
-// with TVS_CHECKBOXES reports 2 as checked). Categories carry none.
-UINT CheckState(int image)
-{
-    switch (image)
-    {
-    case ImageTicked:
-        return INDEXTOSTATEIMAGEMASK(2);
-    case ImageUnticked:
-        return INDEXTOSTATEIMAGEMASK(1);
-    default:
-        return 0;
-    }
-}
 
 // The class's icons, drawn for the system DPI, which a window on the main monitor usually has. Set when
 // the class is registered; the class lives as long as the process, and so do they.
@@ -46,9 +23,9 @@ WindowIcons g_classIcons;
 
 } // namespace
 
-MainWindow::MainWindow(Registry& registry, RestartQuestion& restart) : m_form(registry, restart, *this)
+MainWindow::MainWindow(Registry& registry, RestartQuestion& restart)
+    : m_form(registry, restart, *this), m_treeControl(m_form.TreeView1)
 {
-    m_form.TreeView1.SetObserver(this);
     m_form.Command1.OnEnabledChanged = [this](bool enabled)
     {
         if (!m_apply) return;
@@ -60,7 +37,6 @@ MainWindow::MainWindow(Registry& registry, RestartQuestion& restart) : m_form(re
 
 MainWindow::~MainWindow()
 {
-    m_form.TreeView1.SetObserver(nullptr);
     if (m_window) DestroyWindow(m_window);
     // A broadcast still on its way is let finish, so no running program misses it; the window is gone by
     // now, so the wait is nobody's. SendMessageTimeout gives each slow window 2 s: bounded all the same.
@@ -189,12 +165,6 @@ void MainWindow::KeepButtonsPlain()
     }
 }
 
-HTREEITEM MainWindow::ItemOf(const Node& node) const
-{
-    const auto it = m_items.find(&node);
-    return it == m_items.end() ? nullptr : it->second.handle;
-}
-
 LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE)
@@ -203,6 +173,8 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
         auto* self = static_cast<MainWindow*>(create->lpCreateParams);
         self->m_window = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        // Windows 10 before 1703 scales the caption and frame for a per-monitor window only when asked.
+        dpi::EnableNonClientScaling(window);
     }
     auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self) return DefWindowProcW(window, message, wParam, lParam);
@@ -238,19 +210,16 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_SYSCOLORCHANGE:
         // Common controls hear of new system colours only from their top-level window.
-        for (const HWND child : {m_tree, m_apply, m_exit})
+        for (const HWND child : {m_apply, m_exit})
             if (child) SendMessageW(child, message, wParam, lParam);
-        PostMessageW(m_window, kKeepStateImages, 0, 0);
+        if (m_tree) m_treeControl.SystemColoursChanged(wParam, lParam);
         return 0;
     case WM_THEMECHANGED:
-        PostMessageW(m_window, kKeepStateImages, 0, 0);
+        if (m_tree) m_treeControl.AppearanceChanged();
         return DefWindowProcW(m_window, message, wParam, lParam);
-    case kKeepStateImages:
-        if (m_tree) KeepOwnStateImages();
-        return 0;
-    case kResyncItem:
-        if (m_tree) ResyncItem(reinterpret_cast<HTREEITEM>(lParam));
-        return 0;
+    case WM_SETTINGCHANGE:
+        if (m_tree && wParam == SPI_SETHIGHCONTRAST) m_treeControl.AppearanceChanged();
+        return DefWindowProcW(m_window, message, wParam, lParam);
     case WM_DESTROY:
         return 0;
     case WM_NCDESTROY:
@@ -258,7 +227,6 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         const HWND window = m_window;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         m_window = m_exit = m_apply = m_tree = nullptr;
-        m_items.clear();
         if (OnEnded) OnEnded();
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -281,61 +249,17 @@ void MainWindow::OnCreate()
     if (m_dpi != g_classIcons.dpi) LoadIcons();
 
     // Created in tab order: "Exit", "Apply", the tree.
-    const auto child =
-        [this](const wchar_t* windowClass, const wchar_t* text, DWORD style, DWORD exStyle, int id)
+    const auto child = [this](const wchar_t* windowClass, const wchar_t* text, DWORD style, int id)
     {
-        return CreateWindowExW(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0,
-                               0, 0, m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance,
+        return CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 0, 0,
+                               m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance,
                                nullptr);
     };
-    m_exit = child(WC_BUTTONW, L"Exit", BS_PUSHBUTTON, 0, kExitId);
-    m_apply = child(WC_BUTTONW, L"Apply", BS_PUSHBUTTON, 0, kApplyId);
-    m_tree = child(WC_TREEVIEWW, L"", TVS_HASLINES | TVS_LINESATROOT | TVS_HASBUTTONS | TVS_SHOWSELALWAYS,
-                   WS_EX_CLIENTEDGE, kTreeId);
-
-    // A tree with check boxes makes its proxies for screen readers and automation report each entry's
-    // check state (see CheckState). The style goes on after creation, as the control asks.
-    SetWindowLongPtrW(m_tree, GWL_STYLE, GetWindowLongPtrW(m_tree, GWL_STYLE) | TVS_CHECKBOXES);
-    UseOwnStateImages();
-    CreateImages();
-    TreeView_SetImageList(m_tree, m_images.Get(), TVSIL_NORMAL);
+    m_exit = child(WC_BUTTONW, L"Exit", BS_PUSHBUTTON, kExitId);
+    m_apply = child(WC_BUTTONW, L"Apply", BS_PUSHBUTTON, kApplyId);
+    if (m_treeControl.Create(m_window, m_instance, kTreeId, m_dpi)) m_tree = m_treeControl.Handle();
     CreateFonts();
     Layout();
-}
-
-// The control draws a state picture left of an item's picture and keeps room for both, so the boxes
-// themselves as state pictures would push every entry's label one picture to the right. The state
-// pictures have no width instead (an image list cannot be made that narrow, only resized to it): the
-// check state is there for the proxies while the boxes stay the pictures they always were, where they
-// always were. Should the resizing be refused, the pictures are one transparent pixel wide. The list the
-// control made for itself is not destroyed with it, so it goes here; without a list of its own the
-// control makes one again, and resets every check state.
-void MainWindow::UseOwnStateImages()
-{
-    constexpr int kImages = 3; // none, empty, ticked
-    UniqueHimagelist states(ImageList_Create(1, 1, ILC_COLOR24 | ILC_MASK, kImages, 0));
-    if (!states) return;
-    if (!ImageList_SetIconSize(states.Get(), 0, 1) || !ImageList_SetImageCount(states.Get(), kImages))
-    {
-        ImageList_SetIconSize(states.Get(), 1, 1);
-        constexpr WORD kTransparentRow = 0xFFFF; // monochrome rows are padded to 16 bits
-        const UniqueHbitmap colour(CreateBitmap(1, 1, 1, 32, nullptr));
-        const UniqueHbitmap mask(CreateBitmap(1, 1, 1, 1, &kTransparentRow));
-        for (int image = 0; image < kImages; ++image)
-            ImageList_Add(states.Get(), colour.Get(), mask.Get());
-    }
-    UniqueHimagelist(TreeView_SetImageList(m_tree, states.Get(), TVSIL_STATE));
-    m_stateImages = std::move(states);
-}
-
-// A tree with check boxes may make its own boxes again for a new theme, colours or DPI, after the window
-// has seen the change: the program's own list goes back in, and every check state is set again.
-void MainWindow::KeepOwnStateImages()
-{
-    if (TreeView_GetImageList(m_tree, TVSIL_STATE) == m_stateImages.Get()) return;
-    UniqueHimagelist(TreeView_SetImageList(m_tree, m_stateImages.Get(), TVSIL_STATE));
-    for (const auto& [node, item] : m_items)
-        ShowNode(*node);
 }
 
 void MainWindow::LoadIcons()
@@ -354,45 +278,10 @@ void MainWindow::CreateFonts()
         CreateFontW(layout::FontHeight(layout::kButtonFontHundredthsOfPoint, static_cast<int>(m_dpi)), 0, 0,
                     0, layout::kButtonFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
-    // The tree has no font of its own: it takes the desktop's message font, not the raw system font a
-    // control would otherwise show.
-    const NONCLIENTMETRICSW metrics = dpi::NonClientMetrics(m_dpi);
-    UniqueHfont treeFont(CreateFontIndirectW(&metrics.lfMessageFont));
-
-    // Controls do not own their fonts: the old ones go only once nothing uses them.
+    // Controls do not own their fonts: the old one goes only once nothing uses it.
     SendMessageW(m_exit, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont.Get()), TRUE);
     SendMessageW(m_apply, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont.Get()), TRUE);
-    SendMessageW(m_tree, WM_SETFONT, reinterpret_cast<WPARAM>(treeFont.Get()), TRUE);
     m_buttonFont = std::move(buttonFont);
-    m_treeFont = std::move(treeFont);
-}
-
-void MainWindow::CreateImages()
-{
-    // Each picture carries its own mask: the light grey box edges must stay opaque, so a mask colour
-    // could not be used to cut them out.
-    constexpr std::array<std::pair<int, int>, 4> pictures{{{IDB_TICKED, IDB_TICKED_MASK},
-                                                           {IDB_UNTICKED, IDB_UNTICKED_MASK},
-                                                           {IDB_FOLDER_CLOSED, IDB_FOLDER_CLOSED_MASK},
-                                                           {IDB_FOLDER_OPEN, IDB_FOLDER_OPEN_MASK}}};
-    // Drawn for the size the window's DPI calls for, never stretched.
-    const int size = layout::PictureSize(static_cast<int>(m_dpi));
-    m_images.Reset(
-        ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, static_cast<int>(pictures.size()), 0));
-    if (!m_images) return;
-    ImageList_SetBkColor(m_images.Get(), CLR_NONE);
-    const auto load = [this, size](int picture)
-    {
-        return UniqueHbitmap(
-            static_cast<HBITMAP>(LoadImageW(m_instance, MAKEINTRESOURCEW(PictureResourceId(size, picture)),
-                                            IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-    };
-    for (const auto& [picture, mask] : pictures)
-    {
-        const UniqueHbitmap colour = load(picture);
-        const UniqueHbitmap maskBits = load(mask);
-        ImageList_Add(m_images.Get(), colour.Get(), maskBits.Get());
-    }
 }
 
 SIZE MainWindow::ClientSize(UINT dpiValue) const
@@ -436,69 +325,7 @@ void MainWindow::OnCommand(int id, int code)
 
 LRESULT MainWindow::OnNotify(const NMHDR& header)
 {
-    if (header.hwndFrom != m_tree) return 0;
-    switch (header.code)
-    {
-    case NM_CLICK:
-    {
-        // NM_CLICK comes before the selection moves, so find the node under the mouse. Only a click on
-        // a node's label or picture counts, not on its expand button or the empty space beside it.
-        const DWORD position = GetMessagePos();
-        TVHITTESTINFO hit{};
-        hit.pt = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
-        ScreenToClient(m_tree, &hit.pt);
-        const HTREEITEM item = TreeView_HitTest(m_tree, &hit);
-        if (item && (hit.flags & TVHT_ONITEM)) RaiseNodeClick(item);
-        if (item) PostMessageW(m_window, kResyncItem, 0, reinterpret_cast<LPARAM>(item));
-        return 0;
-    }
-    case TVN_KEYDOWN:
-    {
-        const auto& key = reinterpret_cast<const NMTVKEYDOWN&>(header);
-        if (key.wVKey != VK_SPACE) return 0;
-        if (const HTREEITEM item = TreeView_GetSelection(m_tree))
-        {
-            RaiseNodeClick(item);
-            PostMessageW(m_window, kResyncItem, 0, reinterpret_cast<LPARAM>(item));
-        }
-        return 1; // keep Space out of incremental search
-    }
-    case TVN_ITEMEXPANDEDW:
-    {
-        const auto& expanded = reinterpret_cast<const NMTREEVIEWW&>(header);
-        if (const auto* node = reinterpret_cast<const Node*>(expanded.itemNew.lParam))
-            UpdateItem(*node, expanded.action == TVE_EXPAND);
-        return 0;
-    }
-    case TVN_ITEMCHANGINGW:
-    {
-        // The nodes are the only record of the choices: the control's own check-box handling (a click
-        // on a box, Space) must not change a state on its own; clicks and Space reach the nodes above.
-        // Windows asks first. Wine does not, and its own change is put right once it has made it
-        // (kResyncItem).
-        const auto& change = reinterpret_cast<const NMTVITEMCHANGE&>(header);
-        return !m_updatingItem && ((change.uStateNew ^ change.uStateOld) & TVIS_STATEIMAGEMASK);
-    }
-    case TVN_BEGINLABELEDITW:
-        return TRUE; // labels are not editable: a category's text is its registry key
-    default:
-        return 0;
-    }
-}
-
-// The node an item shows, or none.
-Node* MainWindow::NodeOf(HTREEITEM item) const
-{
-    TVITEMW data{};
-    data.mask = TVIF_PARAM | TVIF_HANDLE;
-    data.hItem = item;
-    return TreeView_GetItem(m_tree, &data) ? reinterpret_cast<Node*>(data.lParam) : nullptr;
-}
-
-void MainWindow::RaiseNodeClick(HTREEITEM item)
-{
-    Node* const node = NodeOf(item);
-    if (node && m_form.TreeView1.NodeClick) m_form.TreeView1.NodeClick(*node);
+    return header.hwndFrom == m_tree && m_tree ? m_treeControl.OnNotify(header) : 0;
 }
 
 void MainWindow::OnActivate(bool active)
@@ -519,102 +346,20 @@ void MainWindow::OnActivate(bool active)
     }
 }
 
+// Windows suggests a rectangle for the new DPI. Where it asked for the size first (WM_GETDPISCALEDSIZE,
+// Windows 10 1703 and later) that is the layout's frame; earlier systems scale the old frame, caption and
+// all, which misses the twips layout by a few pixels. So the suggested place is kept and the size is the
+// layout's.
 void MainWindow::OnDpiChanged(UINT dpiValue, const RECT& suggested)
 {
     m_dpi = dpiValue;
-    SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    const SIZE frame = FrameSizeAt(dpiValue);
+    SetWindowPos(m_window, nullptr, suggested.left, suggested.top, frame.cx, frame.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     LoadIcons();
     CreateFonts();
-    ReplaceImages();
+    if (m_tree) m_treeControl.SetDpi(dpiValue);
     Layout();
-    PostMessageW(m_window, kKeepStateImages, 0, 0);
-}
-
-// The tree is given the new list before the old one goes.
-void MainWindow::ReplaceImages()
-{
-    UniqueHimagelist old = std::move(m_images);
-    CreateImages();
-    TreeView_SetImageList(m_tree, m_images.Get(), TVSIL_NORMAL);
-    old.Reset();
-}
-
-// The control shows the expanded picture of an expanded category, and the selected picture of a
-// selected node: it must be the node's own picture, or a selected "off" entry would look ticked.
-void MainWindow::UpdateItem(const Node& node, bool expanded)
-{
-    const auto it = m_items.find(&node);
-    if (it == m_items.end()) return;
-    TVITEMEXW item = ItemFor(node, expanded);
-    item.mask |= TVIF_HANDLE;
-    item.hItem = it->second.handle;
-    it->second.image = node.Image();
-    it->second.expandedImage = node.ExpandedImage();
-    m_updatingItem = true;
-    SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    m_updatingItem = false;
-}
-
-TVITEMEXW MainWindow::ItemFor(const Node& node, bool expanded)
-{
-    const int shown = expanded && node.ExpandedImage() ? *node.ExpandedImage() : node.Image();
-    TVITEMEXW item{};
-    item.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-    item.iImage = ControlImage(node.Image());
-    item.iSelectedImage = ControlImage(shown);
-    item.state = CheckState(node.Image());
-    item.stateMask = TVIS_STATEIMAGEMASK;
-    if (node.ExpandedImage())
-    {
-        item.mask |= TVIF_EXPANDEDIMAGE;
-        item.iExpandedImage = ControlImage(*node.ExpandedImage());
-    }
-    return item;
-}
-
-void MainWindow::NodeAdded(const Node& node)
-{
-    TVINSERTSTRUCTW insert{};
-    insert.hParent = node.Parent() ? ItemOf(*node.Parent()) : TVI_ROOT;
-    insert.hInsertAfter = TVI_LAST;
-    insert.itemex = ItemFor(node, false); // a new node is never expanded
-    insert.itemex.mask |= TVIF_TEXT | TVIF_PARAM;
-    insert.itemex.pszText = const_cast<wchar_t*>(node.Text().c_str());
-    insert.itemex.lParam = reinterpret_cast<LPARAM>(&node);
-    m_updatingItem = true;
-    const auto item = reinterpret_cast<HTREEITEM>(
-        SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
-    m_updatingItem = false;
-    if (!item) return;
-    m_items[&node] = {item, node.Image(), node.ExpandedImage()};
-    // A tree with check boxes may give a new item the empty box whatever it was asked for: a category
-    // has its "none" set again.
-    if (!CheckState(node.Image())) UpdateItem(node, false);
-}
-
-// Shows the item's node again, after the control's own handling of a click or a key may have changed it.
-void MainWindow::ResyncItem(HTREEITEM item)
-{
-    if (const Node* node = NodeOf(item)) ShowNode(*node);
-}
-
-// Loading sets each category's expanded picture again for every one of its entries: the control is told
-// only what it does not show yet.
-void MainWindow::NodeChanged(const Node& node)
-{
-    const auto it = m_items.find(&node);
-    if (it == m_items.end()) return;
-    if (it->second.image == node.Image() && it->second.expandedImage == node.ExpandedImage()) return;
-    ShowNode(node);
-}
-
-void MainWindow::ShowNode(const Node& node)
-{
-    const HTREEITEM item = ItemOf(node);
-    if (!item) return;
-    const bool expanded = (TreeView_GetItemState(m_tree, item, TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
-    UpdateItem(node, expanded);
 }
 
 void MainWindow::ShowError(const std::wstring& text)

@@ -3,14 +3,13 @@
 #include "app/handles_win.h"
 #include "app/kestrin.h"
 #include "app/layout.h"
+#include "app/tree_control_win.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <functional>
-#include <optional>
-#include <unordered_map>
 #include <vector>
 
 namespace kestrin
@@ -33,8 +32,9 @@ struct WindowIcons
 };
 
 // The main window: shows the kestrin logic in a real window. It only translates messages into the
-// logic's events and the logic's state into the controls.
-class MainWindow final : private WindowHost, private TreeViewObserver
+// logic's events and the logic's state into the controls. The frame, its layout and DPI, the buttons,
+// the keys and the "policies changed" broadcast are here; the tree control's side is TreeControl.
+class MainWindow final : private WindowHost
 {
 public:
     MainWindow(Registry& registry, RestartQuestion& restart);
@@ -55,10 +55,11 @@ public:
     HWND Tree() const { return m_tree; }
     HWND ApplyButton() const { return m_apply; }
     HWND ExitButton() const { return m_exit; }
-    HIMAGELIST Images() const { return m_images.Get(); }
+    HIMAGELIST Images() const { return m_treeControl.Images(); }
     HFONT ButtonFont() const { return m_buttonFont.Get(); }
-    HFONT TreeFont() const { return m_treeFont.Get(); }
-    HTREEITEM ItemOf(const Node& node) const;
+    HFONT TreeFont() const { return m_treeControl.Font(); }
+    HTREEITEM ItemOf(const Node& node) const { return m_treeControl.ItemOf(node); }
+    TreeControl& TreeSide() { return m_treeControl; }
     UINT Dpi() const { return m_dpi; }
     kestrin& Form() { return m_form; }
 
@@ -78,21 +79,11 @@ private:
 
     void LoadIcons();
     void CreateFonts();
-    void CreateImages();
-    void ReplaceImages();
-    void UseOwnStateImages();
-    void KeepOwnStateImages();
-    void ResyncItem(HTREEITEM item);
     void Layout();
     SIZE ClientSize(UINT dpi) const;
     void Place(HWND control, const layout::TwipsRect& twips) const;
-    Node* NodeOf(HTREEITEM item) const;
-    void RaiseNodeClick(HTREEITEM item);
     void KeepButtonsPlain();
     void ShowNormalCentred();
-    void UpdateItem(const Node& node, bool expanded);
-    void ShowNode(const Node& node);
-    static TVITEMEXW ItemFor(const Node& node, bool expanded);
     RECT CentredFrame(HMONITOR monitor, UINT dpi) const;
 
     // WindowHost
@@ -101,11 +92,8 @@ private:
     void NotifyPolicyChanged() override;
     void EndProgram() override;
 
-    // TreeViewObserver
-    void NodeAdded(const Node& node) override;
-    void NodeChanged(const Node& node) override;
-
     kestrin m_form;
+    TreeControl m_treeControl;
     HINSTANCE m_instance = nullptr;
     UniqueHwnd m_owner; // hidden: an owned window gets no taskbar button
     HWND m_window = nullptr;
@@ -115,19 +103,7 @@ private:
     HWND m_lastFocus = nullptr;
     UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
     UniqueHfont m_buttonFont;
-    UniqueHfont m_treeFont;
-    UniqueHimagelist m_images;
-    UniqueHimagelist m_stateImages;
     WindowIcons m_icons; // when the window's DPI is not the class's
-    // Each node's item, and the pictures last shown for it.
-    struct Item
-    {
-        HTREEITEM handle = nullptr;
-        int image = 0;
-        std::optional<int> expandedImage;
-    };
-    std::unordered_map<const Node*, Item> m_items;
-    bool m_updatingItem = false; // a state change the control reports is the program's own
     std::vector<UniqueHthread> m_broadcasts;
 };
 

@@ -42,7 +42,9 @@ RestartQuestion::Answer ShellRestartQuestion::Ask(const std::wstring& prompt, in
     const auto restartDialog = shell32 ? reinterpret_cast<RestartDialog>(reinterpret_cast<void (*)()>(
                                              GetProcAddress(shell32.Get(), MAKEINTRESOURCEA(59))))
                                        : nullptr;
-    if (!restartDialog) return AskWithMessageBox(prompt, flags);
+    // The dialog restarts the computer itself on "Yes", which only a process holding the shutdown privilege,
+    // enabled, may do; where it cannot be enabled the question is asked here, and a refusal told.
+    if (!restartDialog || !EnableShutdownPrivilege()) return AskWithMessageBox(prompt, flags);
     return restartDialog(m_owner, prompt.c_str(), static_cast<DWORD>(flags)) == IDYES ? Answer::Agree
                                                                                       : Answer::Decline;
 }

@@ -8,8 +8,9 @@ namespace kestrin
 {
 
 // Asks through the shell's restart dialog (shell32 ordinal 59), which restarts the computer itself
-// when the user agrees. Where that dialog cannot be found, a Yes/No message box asks the same
-// question and the restart is started here.
+// when the user agrees; the shutdown privilege is enabled first, as the dialog needs. Where that dialog
+// cannot be found, or the privilege not enabled, a Yes/No message box asks the same question and the
+// restart is started here, or its failure told.
 class ShellRestartQuestion final : public RestartQuestion
 {
 public:

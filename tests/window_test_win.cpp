@@ -5,6 +5,8 @@
 #include "app/main_window_win.h"
 #include "app/program_win.h"
 #include "app/resource.h"
+#include "app/restart_win.h"
+#include "app/tree_control_win.h"
 #include "store/memory_registry.h"
 #include "store/module1.h"
 #include "store/registry_win.h"
@@ -17,6 +19,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +30,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 namespace kestrin
 {
@@ -34,6 +38,8 @@ namespace
 {
 
 using testing::ScriptedRestart;
+
+COLORREF restoreTo[2]{}; // the system colours a test changed, to be set back
 
 RECT ChildRect(HWND child)
 {
@@ -195,6 +201,40 @@ protected:
         }
     }
 
+    // With all four categories expanded, every label fits beside the vertical scroll bar: there is no
+    // horizontal scroll bar, and each label's text, measured in the tree's own font, ends inside the tree's
+    // client area (the control draws a label's text 2 px right of where its item rectangle starts).
+    void ExpectEveryLabelFits()
+    {
+        const HWND tree = window->Tree();
+        for (std::size_t c = 0; c < 4; ++c)
+            TreeView_Expand(tree, window->ItemOf(Category(c)), TVE_EXPAND);
+        SendMessageW(tree, WM_VSCROLL, SB_TOP, 0);
+        Pump(std::chrono::milliseconds(50));
+        SCROLLBARINFO bar{};
+        bar.cbSize = sizeof bar;
+        ASSERT_TRUE(GetScrollBarInfo(tree, OBJID_HSCROLL, &bar));
+        EXPECT_TRUE(bar.rgstate[0] & STATE_SYSTEM_INVISIBLE) << "a horizontal scroll bar";
+        RECT client{};
+        GetClientRect(tree, &client);
+        const int categoryLeft = LabelRect(Category(0)).left;
+        const int entryLeft = LabelRect(Entry(L"NoRun")).left;
+        const HDC dc = GetDC(tree);
+        const HGDIOBJ before =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(tree, WM_GETFONT, 0, 0)));
+        for (const auto& node : window->Form().TreeView1.Nodes())
+        {
+            SIZE extent{};
+            GetTextExtentPoint32W(dc, node->Text().c_str(), static_cast<int>(node->Text().size()), &extent);
+            const int end = (node->Parent() ? entryLeft : categoryLeft) + 2 + extent.cx;
+            EXPECT_LE(end, client.right) << std::string(node->Text().begin(), node->Text().end());
+        }
+        SelectObject(dc, before);
+        ReleaseDC(tree, dc);
+        for (std::size_t c = 0; c < 4; ++c)
+            TreeView_Expand(tree, window->ItemOf(Category(c)), TVE_COLLAPSE);
+    }
+
     Node& Entry(const wchar_t* key) { return *window->Form().TreeView1.FindByKey(key); }
     Node& Category(std::size_t index)
     {
@@ -316,9 +356,12 @@ TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
             {layout::TwipsToPixels(4500, dpi), layout::TwipsToPixels(3795, dpi)}, style, exStyle, dpiValue);
         EXPECT_EQ(size.cx, wanted.right - wanted.left);
         EXPECT_EQ(size.cy, wanted.bottom - wanted.top);
+        // Windows before 10 1703 never asks, and suggests the old frame scaled, caption and all: another
+        // size. The window goes where it is told, at the layout's size.
         RECT before{};
         GetWindowRect(hwnd, &before);
-        RECT suggested{before.left, before.top, before.left + size.cx, before.top + size.cy};
+        RECT suggested{before.left + 11, before.top + 7, before.left + 11 + size.cx + 13,
+                       before.top + 7 + size.cy + 9};
         SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpiValue, dpiValue),
                      reinterpret_cast<LPARAM>(&suggested));
         Pump();
@@ -326,6 +369,8 @@ TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
         EXPECT_EQ(window->Dpi(), dpiValue);
         RECT frame{};
         GetWindowRect(hwnd, &frame);
+        EXPECT_EQ(frame.left, suggested.left);
+        EXPECT_EQ(frame.top, suggested.top);
         EXPECT_EQ(frame.right - frame.left, size.cx);
         EXPECT_EQ(frame.bottom - frame.top, size.cy);
         ExpectRect(window->ExitButton(), {2280, 3120, 1515, 375}, dpi);
@@ -337,7 +382,8 @@ TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
             FontOf(reinterpret_cast<HFONT>(SendMessageW(window->ExitButton(), WM_GETFONT, 0, 0))).lfHeight,
             -MulDiv(825, dpi, 7200));
         EXPECT_EQ(FontOf(reinterpret_cast<HFONT>(SendMessageW(window->Tree(), WM_GETFONT, 0, 0))).lfHeight,
-                  dpi::NonClientMetrics(dpiValue).lfMessageFont.lfHeight);
+                  -MulDiv(800, dpi, 7200));
+        ExpectEveryLabelFits();
         const auto big = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0));
         EXPECT_EQ(iconWidth(big), dpi::SystemMetric(SM_CXICON, dpiValue));
         const auto small = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
@@ -361,7 +407,7 @@ TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
     EXPECT_TRUE(registry.Calls().empty());
 }
 
-TEST_F(RealWindow, Fonts_ButtonsAreTahomaBoldAndTheTreeUsesTheMessageFont)
+TEST_F(RealWindow, Fonts_ButtonsAreTahomaBoldAndTheTreeTheDialogFont)
 {
     const int dpi = static_cast<int>(window->Dpi());
     for (const HWND button : {window->ExitButton(), window->ApplyButton()})
@@ -371,11 +417,23 @@ TEST_F(RealWindow, Fonts_ButtonsAreTahomaBoldAndTheTreeUsesTheMessageFont)
         EXPECT_EQ(font.lfWeight, 700);
         EXPECT_EQ(font.lfHeight, -MulDiv(825, dpi, 7200));
     }
-    const LOGFONTW treeFont = FontOf(reinterpret_cast<HFONT>(SendMessageW(window->Tree(), WM_GETFONT, 0, 0)));
-    const LOGFONTW messageFont = dpi::NonClientMetrics(window->Dpi()).lfMessageFont;
-    EXPECT_STREQ(treeFont.lfFaceName, messageFont.lfFaceName);
-    EXPECT_EQ(treeFont.lfHeight, messageFont.lfHeight);
-    EXPECT_LT(treeFont.lfWeight, 700) << "not the bold system font";
+    const auto treeFont = reinterpret_cast<HFONT>(SendMessageW(window->Tree(), WM_GETFONT, 0, 0));
+    EXPECT_STREQ(FontOf(treeFont).lfFaceName, L"MS Shell Dlg 2");
+    EXPECT_EQ(FontOf(treeFont).lfHeight, -MulDiv(800, dpi, 7200));
+    EXPECT_EQ(FontOf(treeFont).lfWeight, FW_NORMAL);
+    // The dialog font is Tahoma, on Windows and under Wine alike.
+    const HDC dc = GetDC(window->Tree());
+    const HGDIOBJ before = SelectObject(dc, treeFont);
+    std::vector<unsigned char> metrics(GetOutlineTextMetricsW(dc, 0, nullptr));
+    ASSERT_FALSE(metrics.empty());
+    auto* outline = reinterpret_cast<OUTLINETEXTMETRICW*>(metrics.data());
+    GetOutlineTextMetricsW(dc, static_cast<UINT>(metrics.size()), outline);
+    SelectObject(dc, before);
+    ReleaseDC(window->Tree(), dc);
+    EXPECT_STREQ(reinterpret_cast<const wchar_t*>(metrics.data() +
+                                                  reinterpret_cast<std::uintptr_t>(outline->otmpFamilyName)),
+                 L"Tahoma");
+    ExpectEveryLabelFits();
 
     wchar_t text[16]{};
     GetWindowTextW(window->ExitButton(), text, 16);
@@ -594,6 +652,75 @@ TEST_F(RealWindow, Pictures_OnScreenAreTheBoxesDrawnForTheDpi)
     ReleaseDC(window->Tree(), screen);
 }
 
+// In high contrast the boxes are drawn in the system's colours, rebuilt when high contrast or the colours
+// change. Wine cannot turn high contrast on, so the window is told it is on; the colours are set for real.
+TEST_F(RealWindow, HighContrast_DrawsBothBoxesInTheSystemsColours)
+{
+    const int elements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT};
+    const COLORREF saved[] = {GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)};
+    const std::unique_ptr<const int, void (*)(const int*)> restore(
+        elements,
+        [](const int*)
+        {
+            // The colours belong to the whole Wine session: they go back however the test ends.
+            const int what[] = {COLOR_WINDOW, COLOR_WINDOWTEXT};
+            SetSysColors(2, what, restoreTo);
+        });
+    std::copy(std::begin(saved), std::end(saved), restoreTo);
+    bool highContrast = false;
+    window->TreeSide().HighContrast = [&highContrast] { return highContrast; };
+    TreeView_Expand(window->Tree(), window->ItemOf(Category(0)), TVE_EXPAND);
+    Pump();
+
+    const int size = layout::PictureSize(static_cast<int>(window->Dpi()));
+    const int box = (14 * size + 8) / 16 - (2 * size + 8) / 16;
+    // Where the colour `edge` is drawn left of an entry's label: its extent, and whether it is also inside.
+    const auto boxIn = [&](const wchar_t* key, COLORREF edge)
+    {
+        const HDC screen = GetDC(window->Tree());
+        RECT row{};
+        TreeView_GetItemRect(window->Tree(), window->ItemOf(Entry(key)), &row, FALSE);
+        const RECT label = LabelRect(Entry(key));
+        int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1, grey = 0;
+        for (int y = row.top; y < row.bottom; ++y)
+            for (int x = label.left - size - 4; x < label.left; ++x)
+            {
+                const COLORREF c = GetPixel(screen, x, y);
+                grey += c == RGB(192, 192, 192);
+                if (c != edge) continue;
+                left = std::min(left, x), top = std::min(top, y);
+                right = std::max(right, x), bottom = std::max(bottom, y);
+            }
+        int inside = 0;
+        for (int y = top + 2; right >= 0 && y < bottom - 1; ++y)
+            for (int x = left + 2; x < right - 1; ++x)
+                inside += GetPixel(screen, x, y) == edge;
+        ReleaseDC(window->Tree(), screen);
+        return std::tuple{right - left + 1, bottom - top + 1, inside > 0, grey};
+    };
+
+    const COLORREF first[] = {RGB(0, 0, 0), RGB(255, 255, 0)};
+    ASSERT_TRUE(SetSysColors(2, elements, first));
+    SendMessageW(window->Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    Pump();
+    EXPECT_GT(std::get<3>(boxIn(L"NoFind", RGB(255, 255, 0))), 0)
+        << "outside high contrast: the own pictures";
+
+    highContrast = true;
+    SendMessageW(window->Handle(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    Pump();
+    EXPECT_EQ(boxIn(L"NoRun", RGB(255, 255, 0)), std::tuple(box, box, true, 0)) << "ticked, black theme";
+    EXPECT_EQ(boxIn(L"NoFind", RGB(255, 255, 0)), std::tuple(box, box, false, 0)) << "empty, black theme";
+
+    const COLORREF second[] = {RGB(255, 255, 255), RGB(0, 0, 0)};
+    ASSERT_TRUE(SetSysColors(2, elements, second));
+    SendMessageW(window->Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    Pump();
+    EXPECT_EQ(boxIn(L"NoRun", RGB(0, 0, 0)), std::tuple(box, box, true, 0)) << "ticked, white theme";
+    EXPECT_EQ(boxIn(L"NoFind", RGB(0, 0, 0)), std::tuple(box, box, false, 0)) << "empty, white theme";
+    ExpectCheckStatesMatchTheNodes();
+}
+
 TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
 {
     Node& explorer = Category(0);
@@ -617,13 +744,24 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
     EXPECT_TRUE(PumpUntil([&] { return noFind.Image() == ImageUnticked; }));
     EXPECT_EQ(ItemData(noFind).iImage, 1);
 
-    // The expand button of a category only expands or collapses.
+    // Categories have no expand button (the root has no lines): a double click on one expands or
+    // collapses it, and changes no restriction.
     const RECT categoryLabel = LabelRect(explorer);
     TVHITTESTINFO hit{};
-    hit.pt = {categoryLabel.left - 16 - 10, (categoryLabel.top + categoryLabel.bottom) / 2};
+    hit.pt = {categoryLabel.left - 8, (categoryLabel.top + categoryLabel.bottom) / 2};
     TreeView_HitTest(window->Tree(), &hit);
-    ASSERT_TRUE(hit.flags & TVHT_ONITEMBUTTON) << "layout changed: expand button not where expected";
-    ClickAt(window->Tree(), hit.pt);
+    ASSERT_TRUE(hit.flags & TVHT_ONITEMICON) << "layout changed: the folder is not where expected";
+    POINT screen = hit.pt;
+    ClientToScreen(window->Tree(), &screen);
+    SetCursorPos(screen.x, screen.y);
+    Pump(std::chrono::milliseconds(50));
+    INPUT clicks[4]{};
+    for (int i = 0; i < 4; ++i)
+    {
+        clicks[i].type = INPUT_MOUSE;
+        clicks[i].mi.dwFlags = i % 2 ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+    }
+    SendInput(4, clicks, sizeof(INPUT));
     PumpUntil(
         [&]
         {
@@ -633,6 +771,7 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
     EXPECT_FALSE(TreeView_GetItemState(window->Tree(), window->ItemOf(explorer), TVIS_EXPANDED) &
                  TVIS_EXPANDED);
     EXPECT_EQ(noFind.Image(), ImageUnticked);
+    EXPECT_EQ(explorer.Image(), ImageFolderClosed);
 
     // Space on the selected node, after moving with the arrow keys.
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
@@ -648,23 +787,149 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
     EXPECT_EQ(noFind.Image(), ImageTicked) << "one Space, one toggle";
     ExpectCheckStatesMatchTheNodes();
 
-    // Windows asks before its own check-box handling changes a state (Wine does not ask): refused,
-    // while other state changes, such as the selection, go ahead.
-    NMTVITEMCHANGE change{};
-    change.hdr = {window->Tree(), static_cast<UINT_PTR>(kTreeId), TVN_ITEMCHANGINGW};
-    change.uChanged = TVIF_STATE;
-    change.hItem = window->ItemOf(noFind);
-    change.uStateOld = INDEXTOSTATEIMAGEMASK(2);
-    change.uStateNew = INDEXTOSTATEIMAGEMASK(1);
-    const auto ask = [&]
-    { return SendMessageW(window->Handle(), WM_NOTIFY, kTreeId, reinterpret_cast<LPARAM>(&change)); };
-    EXPECT_EQ(ask(), TRUE);
-    change.uStateOld = INDEXTOSTATEIMAGEMASK(2);
-    change.uStateNew = INDEXTOSTATEIMAGEMASK(2) | TVIS_SELECTED;
-    EXPECT_EQ(ask(), FALSE);
-    EXPECT_EQ(noFind.Image(), ImageTicked);
-    ExpectCheckStatesMatchTheNodes();
     EXPECT_TRUE(registry.Calls().empty());
+}
+
+// What Windows' tree (comctl32 6) does and Wine 8's does not: before TVM_SETITEM changes an item's state it
+// asks its parent (TVN_ITEMCHANGING), and tells it afterwards (TVN_ITEMCHANGED). Its own check-box
+// handling of Space asks the same way, while it handles the key.
+struct WindowsTreeNotifications
+{
+    static LRESULT CALLBACK Proc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+    {
+        const auto* item = reinterpret_cast<const TVITEMW*>(lParam);
+        if (message != TVM_SETITEMW || !(item->mask & TVIF_STATE) || !(item->stateMask & TVIS_STATEIMAGEMASK))
+            return DefSubclassProc(tree, message, wParam, lParam);
+        NMTVITEMCHANGE change{};
+        change.hdr = {tree, static_cast<UINT_PTR>(GetDlgCtrlID(tree)), TVN_ITEMCHANGINGW};
+        change.uChanged = TVIF_STATE;
+        change.hItem = item->hItem;
+        change.uStateOld = TreeView_GetItemState(tree, item->hItem, TVIS_STATEIMAGEMASK);
+        change.uStateNew = item->state & TVIS_STATEIMAGEMASK;
+        if (change.uStateOld != change.uStateNew &&
+            SendMessageW(GetParent(tree), WM_NOTIFY, change.hdr.idFrom, reinterpret_cast<LPARAM>(&change)))
+            return FALSE;
+        const LRESULT result = DefSubclassProc(tree, message, wParam, lParam);
+        change.hdr.code = TVN_ITEMCHANGEDW;
+        if (change.uStateOld != change.uStateNew)
+            SendMessageW(GetParent(tree), WM_NOTIFY, change.hdr.idFrom, reinterpret_cast<LPARAM>(&change));
+        return result;
+    }
+    // Space and clicks on a check-box tree: the tree flips the state itself, from within its handling.
+    static LRESULT CALLBACK OwnToggle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                      DWORD_PTR)
+    {
+        const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        const bool space = message == WM_NOTIFY && header->code == TVN_KEYDOWN &&
+                           reinterpret_cast<const NMTVKEYDOWN*>(lParam)->wVKey == VK_SPACE;
+        if (space || (message == WM_NOTIFY && header->code == NM_CLICK))
+        {
+            TVITEMW flip{};
+            flip.mask = TVIF_HANDLE | TVIF_STATE;
+            TVHITTESTINFO hit{};
+            const DWORD position = GetMessagePos();
+            hit.pt = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+            ScreenToClient(header->hwndFrom, &hit.pt);
+            flip.hItem =
+                space ? TreeView_GetSelection(header->hwndFrom) : TreeView_HitTest(header->hwndFrom, &hit);
+            flip.stateMask = TVIS_STATEIMAGEMASK;
+            flip.state = TreeView_GetItemState(header->hwndFrom, flip.hItem, TVIS_STATEIMAGEMASK) ^
+                         INDEXTOSTATEIMAGEMASK(3); // 1 <-> 2
+            ++echoes;
+            echoesRefused += !TreeView_SetItem(header->hwndFrom, &flip);
+        }
+        return result;
+    }
+    static inline int echoes = 0;
+    static inline int echoesRefused = 0;
+};
+
+// UI Automation's Toggle, voice control's too, sends TVM_SETITEM from another thread (out of process, from
+// the proxy): a flipped box counts as a click on that restriction. The tree's own echo of a click or
+// Space is refused, so those still count once.
+TEST_F(RealWindow, AutomationToggle_CountsAsAClick_ClickAndSpaceStillCountOnce)
+{
+    const HWND tree = window->Tree();
+    WindowsTreeNotifications::echoes = WindowsTreeNotifications::echoesRefused = 0;
+    ASSERT_TRUE(SetWindowSubclass(tree, WindowsTreeNotifications::Proc, 7, 0));
+    ASSERT_TRUE(SetWindowSubclass(window->Handle(), WindowsTreeNotifications::OwnToggle, 7, 0));
+    TreeView_Expand(tree, window->ItemOf(Category(0)), TVE_EXPAND);
+    Pump();
+    const auto toggleFromAnotherThread = [&](const Node& node, int checkState)
+    {
+        TVITEMW item{};
+        item.mask = TVIF_HANDLE | TVIF_STATE;
+        item.hItem = window->ItemOf(node);
+        item.stateMask = TVIS_STATEIMAGEMASK;
+        item.state = INDEXTOSTATEIMAGEMASK(checkState);
+        LRESULT result = -1;
+        bool done = false;
+        std::thread proxy(
+            [&]
+            {
+                result = SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                done = true;
+            });
+        PumpUntil([&] { return done; });
+        proxy.join();
+        Pump();
+        return result;
+    };
+
+    Node& noRun = Entry(L"NoRun");
+    ASSERT_EQ(noRun.Image(), ImageTicked);
+    EXPECT_TRUE(toggleFromAnotherThread(noRun, 1)) << "the toggle is taken, not refused";
+    EXPECT_EQ(noRun.Image(), ImageUnticked);
+    EXPECT_TRUE(IsWindowEnabled(window->ApplyButton()));
+    EXPECT_EQ(ItemData(noRun).iImage, 1) << "the box picture follows the node";
+    ExpectCheckStatesMatchTheNodes();
+    EXPECT_TRUE(toggleFromAnotherThread(noRun, 2));
+    EXPECT_EQ(noRun.Image(), ImageTicked);
+    EXPECT_EQ(ItemData(noRun).iImage, 0);
+    ExpectCheckStatesMatchTheNodes();
+
+    // Categories have no box to toggle.
+    EXPECT_FALSE(toggleFromAnotherThread(Category(0), 2));
+    EXPECT_EQ(Category(0).Image(), ImageFolderClosed);
+    ExpectCheckStatesMatchTheNodes();
+
+    // A click and Space, each echoed by the tree's own check-box handling: one toggle each.
+    Node& noFind = Entry(L"NoFind");
+    const RECT label = LabelRect(noFind);
+    ClickAt(tree, {(label.left + label.right) / 2, (label.top + label.bottom) / 2});
+    EXPECT_TRUE(PumpUntil([&] { return noFind.Image() == ImageTicked; }));
+    SetFocus(tree);
+    Key(VK_SPACE);
+    EXPECT_TRUE(PumpUntil([&] { return noFind.Image() == ImageUnticked; }));
+    Pump();
+    EXPECT_EQ(noFind.Image(), ImageUnticked) << "one click and one Space, two toggles";
+    EXPECT_EQ(WindowsTreeNotifications::echoes, 2);
+    EXPECT_EQ(WindowsTreeNotifications::echoesRefused, 2);
+    ExpectCheckStatesMatchTheNodes();
+    RemoveWindowSubclass(window->Handle(), WindowsTreeNotifications::OwnToggle, 7);
+    RemoveWindowSubclass(tree, WindowsTreeNotifications::Proc, 7);
+    EXPECT_TRUE(registry.Calls().empty());
+}
+
+// Windows builds check boxes of its own when it paints a check-box tree whose state list is gone, and
+// resets every state: that may happen after a theme, colour or DPI change, past the posted check.
+TEST_F(RealWindow, StateListGoneBeforeAPaint_IsPutBackWhenTheTreePaints)
+{
+    const HIMAGELIST own = TreeView_GetImageList(window->Tree(), TVSIL_STATE);
+    for (const bool replaced : {false, true})
+    {
+        SCOPED_TRACE(replaced ? "replaced by the control's own" : "removed");
+        TreeView_SetImageList(window->Tree(),
+                              replaced ? ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 3, 0) : nullptr,
+                              TVSIL_STATE);
+        for (const auto& node : window->Form().TreeView1.Nodes())
+            TreeView_SetItemState(window->Tree(), window->ItemOf(*node), INDEXTOSTATEIMAGEMASK(1),
+                                  TVIS_STATEIMAGEMASK);
+        RedrawWindow(window->Tree(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); // paints now
+        EXPECT_EQ(TreeView_GetImageList(window->Tree(), TVSIL_STATE), own);
+        ExpectCheckStatesMatchTheNodes();
+    }
 }
 
 TEST_F(RealWindow, ApplyAndExitButtons_WriteThenAskThenEnd)
@@ -697,6 +962,133 @@ TEST_F(RealWindow, CloseBox_EndsWithoutWriting)
     Pump();
     EXPECT_EQ(ended, 1);
     EXPECT_TRUE(registry.Calls().empty());
+}
+
+// The state list is read back, not taken on trust: some systems say they resized it when they did not.
+TEST(StateImages, NoWidthWhereTheSystemTakesIt_ElseOneTransparentPixel)
+{
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    const auto width = [](HIMAGELIST list)
+    {
+        int cx = -1;
+        int cy = -1;
+        ImageList_GetIconSize(list, &cx, &cy);
+        return cx;
+    };
+    const UniqueHimagelist taken = TreeControl::MakeStateImages();
+    EXPECT_EQ(width(taken.Get()), 0);
+    EXPECT_EQ(ImageList_GetImageCount(taken.Get()), 3);
+
+    const TreeControl::ResizeImageList lying = [](HIMAGELIST, int, int) -> BOOL { return TRUE; };
+    const TreeControl::ResizeImageList refusing = [](HIMAGELIST, int, int) -> BOOL { return FALSE; };
+    for (const auto resize : {lying, refusing})
+    {
+        const UniqueHimagelist fallback = TreeControl::MakeStateImages(resize);
+        EXPECT_EQ(width(fallback.Get()), 1);
+        ASSERT_EQ(ImageList_GetImageCount(fallback.Get()), 3);
+        // Transparent: drawn on white, each leaves it white.
+        const HDC screen = GetDC(nullptr);
+        const HDC dc = CreateCompatibleDC(screen);
+        const UniqueHbitmap canvas(CreateCompatibleBitmap(screen, 1, 1));
+        ReleaseDC(nullptr, screen);
+        const HGDIOBJ before = SelectObject(dc, canvas.Get());
+        for (int image = 0; image < 3; ++image)
+        {
+            SetPixel(dc, 0, 0, RGB(255, 255, 255));
+            ImageList_Draw(fallback.Get(), image, dc, 0, 0, ILD_NORMAL);
+            EXPECT_EQ(GetPixel(dc, 0, 0), RGB(255, 255, 255)) << image;
+        }
+        SelectObject(dc, before);
+        DeleteDC(dc);
+    }
+}
+
+bool ShutdownPrivilegeEnabled()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    PRIVILEGE_SET wanted{1, PRIVILEGE_SET_ALL_NECESSARY, {}};
+    LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &wanted.Privilege[0].Luid);
+    BOOL enabled = FALSE;
+    PrivilegeCheck(token, &wanted, &enabled);
+    CloseHandle(token);
+    return enabled;
+}
+
+// The restart dialog restarts the computer only for a process holding the shutdown privilege, enabled.
+TEST(Restart, TheShutdownPrivilegeIsEnabledWhenTheQuestionIsAsked)
+{
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES off{1, {}};
+    LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &off.Privileges[0].Luid);
+    off.Privileges[0].Attributes = 0;
+    AdjustTokenPrivileges(token, FALSE, &off, 0, nullptr, nullptr);
+    const bool held = GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    if (!held) GTEST_SKIP() << "this account does not hold the shutdown privilege";
+    ASSERT_FALSE(ShutdownPrivilegeEnabled());
+
+    // The question is answered "No" as soon as it shows, after a look at the token.
+    int looked = 0;
+    bool enabledWhenAsked = false;
+    const DWORD thread = GetCurrentThreadId();
+    std::thread user(
+        [&]
+        {
+            for (int i = 0; i < 400 && !looked; ++i, Sleep(25))
+            {
+                HWND dialog = nullptr;
+                EnumThreadWindows(
+                    thread,
+                    [](HWND candidate, LPARAM context) -> BOOL
+                    {
+                        wchar_t name[16]{};
+                        GetClassNameW(candidate, name, 16);
+                        if (!IsWindowVisible(candidate) || std::wstring(name) != L"#32770") return TRUE;
+                        *reinterpret_cast<HWND*>(context) = candidate;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&dialog));
+                if (dialog)
+                {
+                    enabledWhenAsked = ShutdownPrivilegeEnabled();
+                    ++looked;
+                    PostMessageW(dialog, WM_COMMAND, IDNO, 0);
+                }
+            }
+        });
+    ShellRestartQuestion question;
+    const auto answer = question.Ask(RestartPrompt(), kEwxReboot);
+    user.join();
+    ASSERT_EQ(looked, 1) << "the question never showed";
+    EXPECT_TRUE(enabledWhenAsked);
+    EXPECT_EQ(answer, RestartQuestion::Answer::Decline);
+}
+
+// The tree's name is given through the accessibility runtime (which Wine has only in part), with COM
+// started for it on the window's thread: the window works either way, and COM stops with the window.
+TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
+{
+    dpi::EnableAwareness();
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    {
+        MemoryRegistry registry;
+        ScriptedRestart restart;
+        MainWindow window(registry, restart);
+        ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE));
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE)
+            << "the thread is not in the apartment the name needs";
+        EXPECT_EQ(TreeView_GetCount(window.Tree()), 40u);
+    }
+    const HRESULT after = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    EXPECT_EQ(after, S_OK) << "COM was left running on the thread";
+    if (SUCCEEDED(after)) CoUninitialize();
 }
 
 // A fixed dialog opens normal, whatever it is started with: maximized it would fill the screen with its

@@ -524,10 +524,14 @@ e2e_click_label() { # I
     r="$(e2e_row_of "E $1")"
     e2e_click $((T_X + 2 + E2E_ROW_X1[r] + 25)) $((T_Y + 2 + 16 * r + 8))
 }
-e2e_click_expander() { # C
+# Categories have no expand button (the tree draws no lines at its root): a double click on a category's
+# folder expands or collapses it.
+e2e_double_click_category() { # C
     local r
     r="$(e2e_row_of "F $1")"
-    e2e_click $((T_X + 2 + E2E_ROW_X0[r] - 20)) $((T_Y + 2 + 16 * r + 7))
+    xdotool mousemove $((T_X + 2 + (E2E_ROW_X0[r] + E2E_ROW_X1[r]) / 2)) $((T_Y + 2 + 16 * r + 8)) \
+        click --repeat 2 --delay 120 1
+    e2e_park
     if [[ "${E2E_EXPANDED[$1]}" == 1 ]]; then E2E_EXPANDED[$1]=0; else E2E_EXPANDED[$1]=1; fi
 }
 

@@ -47,7 +47,7 @@ e2e_wait_window "Tab to move the focus from \"Exit\" to the tree" '[[ $W_FOCUS =
 
 e2e_step "toggling, then Enter and Escape while the tree has the focus"
 e2e_view start
-e2e_click_expander 0
+e2e_double_click_category 0
 e2e_view explorer
 e2e_click_label "$(e2e_index 'Explorer\NoRun')"
 state_shown="$(e2e_flip "$state" "$(e2e_index 'Explorer\NoRun')")"
@@ -86,7 +86,7 @@ e2e_start_kestrin
 pid=$E2E_LAST_PID
 e2e_window
 e2e_view start2
-e2e_click_expander 3
+e2e_double_click_category 3
 e2e_view dos
 e2e_click_label "$(e2e_index 'Dos\Disabled')"
 e2e_click_image "$(e2e_index 'Dos\NoRealMode')"

@@ -29,11 +29,11 @@ fi
 
 e2e_step "ticking Disable MS-DOS prompt and Hide Find Menu, then Apply"
 e2e_view start
-e2e_click_expander 3
+e2e_double_click_category 3
 e2e_view dos
 e2e_click_label "$(e2e_index 'Dos\Disabled')"
 toggle 'Dos\Disabled'
-e2e_click_expander 0
+e2e_double_click_category 0
 e2e_view explorer
 e2e_click_image "$(e2e_index 'Explorer\NoFind')"
 toggle 'Explorer\NoFind'

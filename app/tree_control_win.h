@@ -1,0 +1,106 @@
+#pragma once
+
+#include "app/handles_win.h"
+#include "app/tree_model.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <functional>
+#include <optional>
+#include <unordered_map>
+
+struct IAccPropServices;
+
+namespace kestrin
+{
+
+// What the tree shows to screen readers and automation as its name.
+inline constexpr wchar_t kTreeAccessibleName[] = L"Restrictions";
+
+// Whether the user has turned high contrast on.
+bool SystemHighContrast();
+
+// The tree control's side of the window: its items and their pictures, the check states screen readers
+// and automation read, the state list those need, the boxes drawn for high contrast, the tree's accessible
+// name and font. It mirrors the logic's tree, and raises the tree's NodeClick for what the user does to a
+// node: a click, Space, or a check-state change from automation.
+class TreeControl final : private TreeViewObserver
+{
+public:
+    explicit TreeControl(TreeView& model);
+    ~TreeControl();
+    TreeControl(const TreeControl&) = delete;
+    TreeControl& operator=(const TreeControl&) = delete;
+
+    // Makes the control, a child of `parent`, with its font and pictures for `dpi`.
+    bool Create(HWND parent, HINSTANCE instance, int id, UINT dpi);
+    // The font and pictures for another DPI.
+    void SetDpi(UINT dpi);
+    // New system colours, theme or high contrast: the control hears of colours only from its window.
+    void SystemColoursChanged(WPARAM wParam, LPARAM lParam);
+    void AppearanceChanged();
+    // A notification the control sent its parent; returns the parent's answer.
+    LRESULT OnNotify(const NMHDR& header);
+
+    HWND Handle() const { return m_tree; }
+    HTREEITEM ItemOf(const Node& node) const;
+    HIMAGELIST Images() const { return m_images.Get(); }
+    HIMAGELIST StateImages() const { return m_stateImages.Get(); }
+    HFONT Font() const { return m_font.Get(); }
+
+    // Whether to draw the boxes for high contrast. Tests turn it on here: Wine cannot turn high contrast on.
+    std::function<bool()> HighContrast = SystemHighContrast;
+
+    // The state list: three pictures of no width where the system takes that, else of one transparent
+    // pixel. `resize` is ImageList_SetIconSize; tests pass one that does not resize.
+    using ResizeImageList = BOOL(WINAPI*)(HIMAGELIST, int, int);
+    static UniqueHimagelist MakeStateImages(ResizeImageList resize = ImageList_SetIconSize);
+
+private:
+    static LRESULT CALLBACK SubclassProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                         DWORD_PTR self);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void MakeFont();
+    void CreateImages();
+    void KeepOwnStateImages();
+    bool ExternalCheckChange(HTREEITEM item, UINT newState);
+    void ResyncItem(HTREEITEM item);
+    void NameForAccessibility();
+    void ForgetAccessibleName();
+    Node* NodeOf(HTREEITEM item) const;
+    void RaiseNodeClick(HTREEITEM item);
+    void UpdateItem(const Node& node, bool expanded);
+    void ShowNode(const Node& node);
+
+    // TreeViewObserver
+    void NodeAdded(const Node& node) override;
+    void NodeChanged(const Node& node) override;
+
+    TreeView& m_model;
+    HINSTANCE m_instance = nullptr;
+    HWND m_tree = nullptr;
+    UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
+    UniqueHfont m_font;
+    UniqueHimagelist m_images;
+    UniqueHimagelist m_stateImages;
+    // Each node's item, and the pictures last shown for it.
+    struct Item
+    {
+        HTREEITEM handle = nullptr;
+        int image = 0;
+        std::optional<int> expandedImage;
+    };
+    std::unordered_map<const Node*, Item> m_items;
+    bool m_updatingItem = false; // a state change the control reports is the program's own
+    int m_inInput = 0;           // the control is handling a key or a mouse button
+    bool m_showLater = false;    // a node changed while the control is changing its item
+    // The tree's accessible name, kept by the accessibility runtime as long as the control lives.
+    UniqueHmodule m_ole32;
+    IAccPropServices* m_accProps = nullptr;
+    bool m_comInitialised = false;
+};
+
+} // namespace kestrin
