@@ -1,12 +1,14 @@
 // The main window's logic over the tree model, on the in-memory registry with a scripted restart
 // question and desktop.
 #include "app/kestrin.h"
+#include "app/layout.h"
 #include "store/memory_registry.h"
 #include "store/module1.h"
 #include "tests/window_fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -290,6 +292,50 @@ TEST(Messages, WrongAccount_NamesBothAccountsOrSaysWhichIsNotKnown)
               L"restrictions are changed, Windows Kestrin closes without reading or changing any.");
     const std::wstring unknown = WrongAccountMessage(L"CONTOSO\\admin", L"");
     EXPECT_NE(unknown.find(L"signed in to this session is not known,"), std::wstring::npos) << unknown;
+}
+
+// On Windows the tree's font, the dialog font at 8 pt, is Tahoma; Wine's Tahoma is a drawing of its own,
+// so the fit on Windows is worked out here from the published advance widths of Windows' Tahoma (in
+// thousandths of an em), each rounded to whole pixels at the font's size, as GDI places glyphs. With all
+// four categories expanded, every item (its text between the control's 2 px margins) must end beside the
+// vertical scroll bar (17 px at 96 DPI on Windows 10 and 11) inside the tree's 2 px edges. A category's
+// text starts after its picture, a restriction's one indent further in: the root has no lines.
+TEST(Layout, EveryLabelFitsBesideTheScrollBarInTahomaAtEveryDpi)
+{
+    const std::map<wchar_t, int> tahoma{
+        {L' ', 313}, {L'-', 363}, {L'\'', 211}, {L'A', 600}, {L'B', 589}, {L'C', 601}, {L'D', 678},
+        {L'E', 561}, {L'F', 521}, {L'G', 667},  {L'H', 675}, {L'I', 373}, {L'J', 417}, {L'K', 588},
+        {L'L', 498}, {L'M', 771}, {L'N', 667},  {L'O', 708}, {L'P', 551}, {L'Q', 708}, {L'R', 621},
+        {L'S', 557}, {L'T', 584}, {L'U', 656},  {L'V', 597}, {L'W', 902}, {L'X', 581}, {L'Y', 576},
+        {L'Z', 559}, {L'a', 525}, {L'b', 553},  {L'c', 461}, {L'd', 553}, {L'e', 526}, {L'f', 318},
+        {L'g', 553}, {L'h', 558}, {L'i', 229},  {L'j', 282}, {L'k', 498}, {L'l', 229}, {L'm', 840},
+        {L'n', 558}, {L'o', 543}, {L'p', 553},  {L'q', 553}, {L'r', 360}, {L's', 446}, {L't', 334},
+        {L'u', 558}, {L'v', 498}, {L'w', 742},  {L'x', 495}, {L'y', 498}, {L'z', 444}};
+    ASSERT_EQ(std::wstring(layout::kTreeFontFace), L"MS Shell Dlg 2") << "the widths below are Tahoma's";
+    PolicyTable table;
+    table.InitPolicyTable();
+    std::vector<std::pair<std::wstring, bool>> labels{
+        {L"Explorer", false}, {L"Network", false}, {L"System", false}, {L"Dos", false}};
+    for (std::int32_t i = 1; i <= table.PolicyEntries.UBound(); ++i)
+        labels.emplace_back(SplitPolicyEntry(table.PolicyEntries(i)).description, true);
+
+    for (const int dpi : {96, 120, 144, 168, 192})
+    {
+        const int pixelsPerEm = -layout::FontHeight(layout::kTreeFontHundredthsOfPoint, dpi);
+        const int scaled2 = (2 * dpi + 95) / 96;
+        const int client =
+            layout::TwipsToPixels(layout::kTree.width, dpi) - 2 * scaled2 - (17 * dpi + 48) / 96;
+        const int picture = layout::PictureSize(dpi);
+        const int indent = layout::TwipsToPixels(layout::kTreeIndent, dpi);
+        for (const auto& [text, entry] : labels)
+        {
+            int width = 0;
+            for (const wchar_t c : text)
+                width += (tahoma.at(c) * pixelsPerEm + 500) / 1000;
+            const int end = (entry ? indent : 0) + picture + 2 + width + 2;
+            EXPECT_LE(end, client) << dpi << " DPI: " << std::string(text.begin(), text.end());
+        }
+    }
 }
 
 TEST(TreeModel, Add_RefusesADuplicateKeyAndKeepsInsertionOrder)
