@@ -45,7 +45,8 @@ public:
 
 std::unique_ptr<RegistryUnderTest> MakeRegistryUnderTest();
 
-// The Wine run this is (KESTRIN_WINE_PROFILE: "hku", "acp65001", ...), empty for the usual one.
+// The run this is (KESTRIN_WINE_PROFILE: "hku", "acp65001", ...), empty for the usual one. The runs on
+// Windows itself carry the same names.
 std::string TestProfile();
 
 // Whether tests may write the real per-user policy keys: always on the in-memory registry and under

@@ -197,7 +197,7 @@ protected:
         {
             const UINT expected = !node->Parent() ? 0 : node->Image() == ImageTicked ? 2 : 1;
             EXPECT_EQ(ItemData(*node).state & TVIS_STATEIMAGEMASK, INDEXTOSTATEIMAGEMASK(expected))
-                << std::string(node->Text().begin(), node->Text().end());
+                << node->Text();
         }
     }
 
@@ -1251,7 +1251,7 @@ TEST(StartUp, TheProgram_ShowsTheRegistrysStatesWithTheClassIconsForTheSystemDpi
     for (const auto& [text, state] : shown)
     {
         const bool on = text == L"Hide Run Menu" || text == L"Disable MS-DOS prompt";
-        EXPECT_EQ(state, on ? 2u : 1u) << "\"" << std::string(text.begin(), text.end()) << "\"";
+        EXPECT_EQ(state, on ? 2u : 1u) << "\"" << text << "\"";
     }
 }
 
