@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace kestrin
 {
@@ -108,6 +110,16 @@ std::pair<UniqueHbitmap, UniqueHbitmap> HighContrastBox(int size, bool ticked)
 using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
 using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
 using CoUninitializeFunction = void(WINAPI*)();
+
+// ole32, loaded from the system directory the first time it is needed and kept for the process's life:
+// COM keeps data of each thread that used it, and unloading it under that data is not safe. Only the
+// window's thread calls this.
+HMODULE Ole32(const std::wstring& systemDirectory)
+{
+    static HMODULE ole32 = nullptr;
+    if (!ole32 && !systemDirectory.empty()) ole32 = LoadLibraryW((systemDirectory + L"\\ole32.dll").c_str());
+    return ole32;
+}
 
 template <typename Function> Function Export(HMODULE module, const char* name)
 {
@@ -306,20 +318,10 @@ LRESULT TreeControl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case kNameTree:
         NameForAccessibility();
         return 0;
-    case WM_KEYDOWN:
-    case WM_KEYUP:
-    case WM_CHAR:
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK:
-    {
-        // What the control itself does to a check state while it handles a key or a click is its own
-        // check-box handling, which the program does not let change a state (see TVN_ITEMCHANGINGW).
-        ++m_inInput;
-        const LRESULT result = DefSubclassProc(m_tree, message, wParam, lParam);
-        --m_inInput;
-        return result;
-    }
+    case TVM_SETITEMW:
+    case TVM_SETITEMA:
+        if (const auto handled = SetItemFromOutside(message, wParam, lParam)) return *handled;
+        return DefSubclassProc(m_tree, message, wParam, lParam);
     default:
         return DefSubclassProc(m_tree, message, wParam, lParam);
     }
@@ -362,15 +364,13 @@ LRESULT TreeControl::OnNotify(const NMHDR& header)
     }
     case TVN_ITEMCHANGINGW:
     {
-        // Windows asks before an item's state changes. The program's own updates go ahead. While the
-        // control handles a click or Space, a check-state change is its own check-box handling: refused,
-        // since the click or Space reaches the node through NM_CLICK or TVN_KEYDOWN (Wine does not ask,
-        // and its own change is put right afterwards through kResyncItem). Any other check-state change
-        // comes from outside, from automation's Toggle or voice control, and counts as a click.
+        // Windows asks before an item's state changes. Only the program's own updates may change a check
+        // state: the control's own check-box handling of a click or Space is refused, since those reach the
+        // node through NM_CLICK and TVN_KEYDOWN (Wine does not ask, and its own change is put right
+        // afterwards through kResyncItem); automation's changes have reached the node already (see
+        // SetItemFromOutside).
         const auto& change = reinterpret_cast<const NMTVITEMCHANGE&>(header);
-        if (m_updatingItem || !((change.uStateNew ^ change.uStateOld) & TVIS_STATEIMAGEMASK)) return FALSE;
-        if (m_inInput) return TRUE;
-        return ExternalCheckChange(change.hItem, change.uStateNew & TVIS_STATEIMAGEMASK) ? FALSE : TRUE;
+        return !m_updatingItem && ((change.uStateNew ^ change.uStateOld) & TVIS_STATEIMAGEMASK);
     }
     case NM_CUSTOMDRAW:
     {
@@ -386,24 +386,32 @@ LRESULT TreeControl::OnNotify(const NMHDR& header)
     }
 }
 
-// A check state set from outside: a restriction's box flipped is a click on it, and is let through, as
-// the node now shows it. Anything else (a category, or a state that is neither box) is refused.
-bool TreeControl::ExternalCheckChange(HTREEITEM item, UINT newState)
+// A check state set by another thread or process: UI Automation's Toggle, which voice control uses too,
+// sends TVM_SETITEM with the other box's state. That is a click on the restriction: the node toggles,
+// and its picture and check state follow from it. The state asked for is taken away from what goes on to
+// the control, so the node stays the only record; anything else the message sets goes on. A category, or
+// a state that is neither box, is refused. The message is looked at before the control sees it, so the
+// node and the control are never updated from inside the control's own change.
+std::optional<LRESULT> TreeControl::SetItemFromOutside(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Node* const node = NodeOf(item);
-    if (!node) return false;
-    const UINT current = CheckState(node->Image());
-    if (current == 0) return false;
-    PostMessageW(m_tree, kResyncItem, 0, reinterpret_cast<LPARAM>(item));
-    if (newState == current) return true;
+    // TVITEMA and TVITEMW start alike: mask, item, state, state mask.
+    auto* item = reinterpret_cast<TVITEMW*>(lParam);
+    if (m_updatingItem || !InSendMessage() || !item || !(item->mask & TVIF_STATE) ||
+        !(item->stateMask & TVIS_STATEIMAGEMASK))
+        return std::nullopt;
+    const UINT wanted = item->state & TVIS_STATEIMAGEMASK;
+    Node* const node = NodeOf(item->hItem);
+    const UINT current = node ? CheckState(node->Image()) : 0;
     const UINT other =
         current == INDEXTOSTATEIMAGEMASK(1) ? INDEXTOSTATEIMAGEMASK(2) : INDEXTOSTATEIMAGEMASK(1);
-    if (newState != other) return false;
-    // The control is in the middle of changing this item: the node's picture follows once it is done.
-    m_showLater = true;
-    RaiseNodeClick(item);
-    m_showLater = false;
-    return true;
+    const bool taken = current != 0 && (wanted == current || wanted == other);
+    if (current != 0 && wanted == other) RaiseNodeClick(item->hItem);
+
+    const UINT stateMask = std::exchange(item->stateMask, item->stateMask & ~TVIS_STATEIMAGEMASK);
+    const bool more = (item->mask & ~(TVIF_STATE | TVIF_HANDLE)) || item->stateMask;
+    const LRESULT rest = more ? DefSubclassProc(m_tree, message, wParam, lParam) : TRUE;
+    item->stateMask = stateMask;
+    return taken && rest ? TRUE : FALSE;
 }
 
 // The node an item shows, or none.
@@ -477,7 +485,7 @@ void TreeControl::NodeAdded(const Node& node)
 void TreeControl::NodeChanged(const Node& node)
 {
     const auto it = m_items.find(&node);
-    if (it == m_items.end() || m_showLater) return;
+    if (it == m_items.end()) return;
     if (it->second.image == node.Image() && it->second.expandedImage == node.ExpandedImage()) return;
     ShowNode(node);
 }
@@ -490,9 +498,9 @@ void TreeControl::NameForAccessibility()
     wchar_t directory[MAX_PATH];
     const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
     if (!m_tree || m_accProps || length == 0 || length >= MAX_PATH) return;
-    m_ole32.Reset(LoadLibraryW((std::wstring(directory, length) + L"\\ole32.dll").c_str()));
-    const auto initialise = Export<CoInitializeExFunction>(m_ole32.Get(), "CoInitializeEx");
-    const auto create = Export<CoCreateInstanceFunction>(m_ole32.Get(), "CoCreateInstance");
+    const HMODULE ole32 = Ole32(std::wstring(directory, length));
+    const auto initialise = Export<CoInitializeExFunction>(ole32, "CoInitializeEx");
+    const auto create = Export<CoCreateInstanceFunction>(ole32, "CoCreateInstance");
     if (!initialise || !create) return;
     m_comInitialised = SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
     void* props = nullptr;
@@ -516,11 +524,10 @@ void TreeControl::ForgetAccessibleName()
     }
     if (m_comInitialised)
     {
-        if (const auto uninitialise = Export<CoUninitializeFunction>(m_ole32.Get(), "CoUninitialize"))
+        if (const auto uninitialise = Export<CoUninitializeFunction>(Ole32({}), "CoUninitialize"))
             uninitialise();
         m_comInitialised = false;
     }
-    m_ole32.Reset();
 }
 
 } // namespace kestrin

@@ -25,7 +25,7 @@ bool SystemHighContrast();
 // The tree control's side of the window: its items and their pictures, the check states screen readers
 // and automation read, the state list those need, the boxes drawn for high contrast, the tree's accessible
 // name and font. It mirrors the logic's tree, and raises the tree's NodeClick for what the user does to a
-// node: a click, Space, or a check-state change from automation.
+// node: a click, Space, or a check state set from automation.
 class TreeControl final : private TreeViewObserver
 {
 public:
@@ -66,7 +66,7 @@ private:
     void MakeFont();
     void CreateImages();
     void KeepOwnStateImages();
-    bool ExternalCheckChange(HTREEITEM item, UINT newState);
+    std::optional<LRESULT> SetItemFromOutside(UINT message, WPARAM wParam, LPARAM lParam);
     void ResyncItem(HTREEITEM item);
     void NameForAccessibility();
     void ForgetAccessibleName();
@@ -95,10 +95,7 @@ private:
     };
     std::unordered_map<const Node*, Item> m_items;
     bool m_updatingItem = false; // a state change the control reports is the program's own
-    int m_inInput = 0;           // the control is handling a key or a mouse button
-    bool m_showLater = false;    // a node changed while the control is changing its item
     // The tree's accessible name, kept by the accessibility runtime as long as the control lives.
-    UniqueHmodule m_ole32;
     IAccPropServices* m_accProps = nullptr;
     bool m_comInitialised = false;
 };

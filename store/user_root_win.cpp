@@ -104,8 +104,9 @@ std::wstring SessionAccount(HMODULE wtsapi)
     return domain.empty() ? user : domain + L"\\" + user;
 }
 
-// Each process of this session with its user. The SIDs come from the session's own list, which needs no
-// privilege and no name lookup; account names are looked up once per SID.
+// Each process of this session with its user. The SIDs come from the session's own list, with no name
+// lookup; an administrator's process (elevated, as the program is when it runs as another account) is
+// told every account's processes.
 std::vector<SessionProcess> SessionProcesses(HMODULE wtsapi)
 {
     using Enumerate = BOOL(WINAPI*)(HANDLE, DWORD, DWORD, PWTS_PROCESS_INFOW*, DWORD*);
@@ -124,16 +125,6 @@ std::vector<SessionProcess> SessionProcesses(HMODULE wtsapi)
         processes.push_back({list[i].ProcessId, SidText(list[i].pUserSid).value_or(L""), {}});
     }
     release(list);
-    std::vector<std::pair<std::wstring, std::wstring>> known; // SID, account
-    for (auto& process : processes)
-    {
-        if (process.userSid.empty()) continue;
-        auto it = std::find_if(known.begin(), known.end(),
-                               [&](const auto& entry) { return SameSid(entry.first, process.userSid); });
-        if (it == known.end())
-            it = known.insert(known.end(), {process.userSid, AccountOfSid(process.userSid).value_or(L"")});
-        process.account = it->second;
-    }
     return processes;
 }
 
@@ -163,6 +154,20 @@ std::optional<std::wstring> AccountOfSid(const std::wstring& sid)
     return domain.empty() ? name : domain + L"\\" + name;
 }
 
+void LookUpAccounts(SessionFacts& session)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> known; // SID, account
+    for (auto& process : session.processes)
+    {
+        if (process.userSid.empty()) continue;
+        auto it = std::find_if(known.begin(), known.end(),
+                               [&](const auto& entry) { return SameSid(entry.first, process.userSid); });
+        if (it == known.end())
+            it = known.insert(known.end(), {process.userSid, AccountOfSid(process.userSid).value_or(L"")});
+        process.account = it->second;
+    }
+}
+
 SessionFacts CurrentSessionFacts()
 {
     SessionFacts facts;
@@ -171,6 +176,14 @@ SessionFacts CurrentSessionFacts()
     if (!wtsapi) return facts;
     facts.account = SessionAccount(wtsapi.get());
     facts.processes = SessionProcesses(wtsapi.get());
+    // Names are looked up only where the shell's process does not tell: a domain account's lookup may
+    // wait for a domain controller that does not answer.
+    const bool shellListed =
+        facts.shellProcessId &&
+        std::any_of(facts.processes.begin(), facts.processes.end(),
+                    [&](const SessionProcess& process)
+                    { return process.processId == *facts.shellProcessId && !process.userSid.empty(); });
+    if (!shellListed) LookUpAccounts(facts);
     return facts;
 }
 

@@ -49,8 +49,10 @@ std::optional<std::wstring> ProcessUserSid();
 std::optional<std::wstring> AccountOfSid(const std::wstring& sid);
 
 // What the session this process runs in tells of itself: who is signed in, the shell's process, and each
-// process with its user (WTSEnumerateProcessesW, which needs no privilege, even for another account's).
+// process with its user (WTSEnumerateProcessesW: an administrator is told every account's processes,
+// others only their own). Account names are looked up only where the shell's process is not listed.
 SessionFacts CurrentSessionFacts();
+void LookUpAccounts(SessionFacts& session);
 
 // HKEY_USERS\<sid>, opened, or an empty root (HKEY_CURRENT_USER) when it is not loaded or not readable.
 UserRoot OpenUsersHive(const std::wstring& sid);

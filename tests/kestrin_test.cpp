@@ -288,7 +288,8 @@ TEST(Messages, WrongAccount_NamesBothAccountsOrSaysWhichIsNotKnown)
 {
     EXPECT_EQ(WrongAccountMessage(L"CONTOSO\\admin", L"AzureAD\\user"),
               L"Windows Kestrin is running as CONTOSO\\admin, but the user signed in to this session is "
-              L"AzureAD\\user, and their restrictions could not be opened.\r\n\r\nSo that no other account's "
+              L"AzureAD\\user, and their restrictions could not be found or opened.\r\n\r\nSo that no other "
+              L"account's "
               L"restrictions are changed, Windows Kestrin closes without reading or changing any.");
     const std::wstring unknown = WrongAccountMessage(L"CONTOSO\\admin", L"");
     EXPECT_NE(unknown.find(L"signed in to this session is not known,"), std::wstring::npos) << unknown;

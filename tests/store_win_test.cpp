@@ -131,6 +131,7 @@ TEST(UserRoot, RunAsTheSignedInUser_KeepsHkeyCurrentUser)
     EXPECT_EQ(SignedInUserSid(facts), self);
     SessionFacts noShell = facts; // as under a replacement shell: the session's own processes settle it
     noShell.shellProcessId.reset();
+    LookUpAccounts(noShell);
     EXPECT_EQ(SignedInUserSid(noShell), self);
 
     const SessionUserRoot user = OpenSessionUserRoot();
