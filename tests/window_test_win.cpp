@@ -976,6 +976,21 @@ TEST_F(RealWindow, CloseBox_EndsWithoutWriting)
     EXPECT_TRUE(registry.Calls().empty());
 }
 
+// What the program does before it makes its window, and its message loop until nothing is waiting.
+void PrepareAsTheProgramDoes()
+{
+    dpi::EnableAwareness();
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+}
+
+void DispatchWaitingMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&message);
+}
+
 // The state list is read back, not taken on trust: some systems say they resized it when they did not.
 TEST(StateImages, NoWidthWhereTheSystemTakesIt_ElseOneTransparentPixel)
 {
@@ -1093,9 +1108,7 @@ TEST(Restart, TheShutdownPrivilegeIsEnabledWhenTheQuestionIsAsked)
 // it was once the window has gone.
 TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
 {
-    dpi::EnableAwareness();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    PrepareAsTheProgramDoes();
     const auto apartment = []
     {
         APTTYPE type{};
@@ -1109,9 +1122,7 @@ TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
         ScriptedRestart restart;
         MainWindow window(registry, restart);
         ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE));
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
+        DispatchWaitingMessages();
         const auto during = apartment();
         EXPECT_EQ(during.first, S_OK);
         EXPECT_TRUE(during.second == APTTYPE_STA || during.second == APTTYPE_MAINSTA)
@@ -1125,9 +1136,7 @@ TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
 // controls in a corner, minimized it would have no taskbar button to come back from.
 TEST(ShowCommands, EveryShowCommand_OpensNormalCentredAtItsOwnSize)
 {
-    dpi::EnableAwareness();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    PrepareAsTheProgramDoes();
     for (const int command : {SW_SHOWMAXIMIZED, SW_MAXIMIZE, SW_SHOWMINIMIZED, SW_MINIMIZE,
                               SW_SHOWMINNOACTIVE, SW_HIDE, SW_SHOWDEFAULT})
     {
@@ -1136,9 +1145,7 @@ TEST(ShowCommands, EveryShowCommand_OpensNormalCentredAtItsOwnSize)
         ScriptedRestart restart;
         MainWindow window(registry, restart);
         ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), command));
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
+        DispatchWaitingMessages();
 
         const HWND hwnd = window.Handle();
         EXPECT_TRUE(IsWindowVisible(hwnd));
