@@ -22,7 +22,6 @@ namespace
 // Messages the tree's side posts to the control, handled on their way in (see SubclassProc).
 constexpr UINT kResyncItem = WM_APP + 1;
 constexpr UINT kKeepStateImages = WM_APP + 2;
-constexpr UINT kNameTree = WM_APP + 3;
 constexpr UINT_PTR kSubclassId = 1;
 
 // Control image list positions are the tree's image indices less one.
@@ -168,8 +167,6 @@ bool TreeControl::Create(HWND parent, HINSTANCE instance, int id, UINT dpiValue)
     CreateImages();
     TreeView_SetImageList(m_tree, m_images.Get(), TVSIL_NORMAL);
     MakeFont();
-    // Named once the window is up: the accessibility runtime is loaded after the start, not before it.
-    PostMessageW(m_tree, kNameTree, 0, 0);
     return true;
 }
 
@@ -315,9 +312,11 @@ LRESULT TreeControl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case kKeepStateImages:
         KeepOwnStateImages();
         return 0;
-    case kNameTree:
+    case WM_GETOBJECT:
+        // An accessibility client (a screen reader, UI Automation) asks for the tree before it reads
+        // anything of it: the name is given then, so a start with none running loads no COM.
         NameForAccessibility();
-        return 0;
+        return DefSubclassProc(m_tree, message, wParam, lParam);
     case TVM_SETITEMW:
     case TVM_SETITEMA:
         if (const auto handled = SetItemFromOutside(message, wParam, lParam)) return *handled;
@@ -492,7 +491,7 @@ void TreeControl::NodeChanged(const Node& node)
 
 // The tree has no visible label, so screen readers are given its name as the control's own property
 // (IAccPropServices, which the system's proxies consult). Where the runtime lacks it, the tree goes
-// nameless. COM and ole32 are loaded here, after the window is up, and only on this thread.
+// nameless. COM and ole32 are loaded here, the first time a client asks, and only on this thread.
 void TreeControl::NameForAccessibility()
 {
     wchar_t directory[MAX_PATH];

@@ -52,8 +52,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     CreateWindowExW(0, WC_BUTTONW, L"Apply", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
                     40, 208, 101, 25, window, nullptr, instance, nullptr);
     const HWND tree = CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
-                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASLINES | TVS_LINESATROOT |
-                                          TVS_HASBUTTONS | TVS_SHOWSELALWAYS,
+                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASLINES | TVS_HASBUTTONS |
+                                          TVS_SHOWSELALWAYS,
                                       0, 8, 297, 193, window, nullptr, instance, nullptr);
     const int counts[] = {15, 6, 13, 2};
     wchar_t text[32];
