@@ -83,6 +83,12 @@ int SystemMetric(int index, UINT dpi)
 
 void EnableNonClientScaling(HWND window)
 {
+    // A per-monitor v2 window has it already, and the call would only cost time.
+    using ThreadContext = DPI_AWARENESS_CONTEXT(WINAPI*)();
+    using SameContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT);
+    const auto threadContext = User32<ThreadContext>("GetThreadDpiAwarenessContext");
+    const auto same = User32<SameContext>("AreDpiAwarenessContextsEqual");
+    if (threadContext && same && same(threadContext(), DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return;
     using Enable = BOOL(WINAPI*)(HWND);
     if (const auto enable = User32<Enable>("EnableNonClientDpiScaling")) enable(window);
 }

@@ -22,10 +22,11 @@ inline constexpr TwipsRect kTree{0, 120, 4455, 2895};    // TreeView1
 inline constexpr int kTreeIndent = 567;                  // 1000 HIMETRIC
 inline constexpr int kButtonFontHundredthsOfPoint = 825; // "Tahoma" 8.25 pt
 inline constexpr int kButtonFontWeight = 700;
-// The tree's labels: the dialog font at 8 pt, scaled to the DPI (Tahoma, on Windows and under Wine). The
-// desktop's message font (Segoe UI 9 pt on Windows 10 and 11) is too wide for the longest labels.
+// The tree's labels: the dialog font ("MS Shell Dlg 2", which every Windows, and Wine, maps to Tahoma) at
+// 8 pt, scaled to the DPI, named by the face it stands for. The desktop's message font (Segoe UI 9 pt on
+// Windows 10 and 11) is too wide for the longest labels.
 inline constexpr int kTreeFontHundredthsOfPoint = 800;
-inline constexpr wchar_t kTreeFontFace[] = L"MS Shell Dlg 2";
+inline constexpr wchar_t kTreeFontFace[] = L"Tahoma";
 
 // Rounds to the nearest pixel, as MulDiv does (every length here is positive).
 constexpr int TwipsToPixels(int twips, int dpi)

@@ -295,7 +295,7 @@ TEST(Messages, WrongAccount_NamesBothAccountsOrSaysWhichIsNotKnown)
     EXPECT_NE(unknown.find(L"signed in to this session is not known,"), std::wstring::npos) << unknown;
 }
 
-// On Windows the tree's font, the dialog font at 8 pt, is Tahoma; Wine's Tahoma is a drawing of its own,
+// The tree's font is the dialog font at 8 pt, Tahoma; Wine's Tahoma is a drawing of its own,
 // so the fit on Windows is worked out here from the published advance widths of Windows' Tahoma (in
 // thousandths of an em), each rounded to whole pixels at the font's size, as GDI places glyphs. With all
 // four categories expanded, every item (its text between the control's 2 px margins) must end beside the
@@ -312,7 +312,7 @@ TEST(Layout, EveryLabelFitsBesideTheScrollBarInTahomaAtEveryDpi)
         {L'g', 553}, {L'h', 558}, {L'i', 229},  {L'j', 282}, {L'k', 498}, {L'l', 229}, {L'm', 840},
         {L'n', 558}, {L'o', 543}, {L'p', 553},  {L'q', 553}, {L'r', 360}, {L's', 446}, {L't', 334},
         {L'u', 558}, {L'v', 498}, {L'w', 742},  {L'x', 495}, {L'y', 498}, {L'z', 444}};
-    ASSERT_EQ(std::wstring(layout::kTreeFontFace), L"MS Shell Dlg 2") << "the widths below are Tahoma's";
+    ASSERT_EQ(std::wstring(layout::kTreeFontFace), L"Tahoma") << "the widths below are Tahoma's";
     PolicyTable table;
     table.InitPolicyTable();
     std::vector<std::pair<std::wstring, bool>> labels{

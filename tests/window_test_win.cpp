@@ -427,10 +427,10 @@ TEST_F(RealWindow, Fonts_ButtonsAreTahomaBoldAndTheTreeTheDialogFont)
         EXPECT_EQ(font.lfHeight, -MulDiv(825, dpi, 7200));
     }
     const auto treeFont = reinterpret_cast<HFONT>(SendMessageW(window->Tree(), WM_GETFONT, 0, 0));
-    EXPECT_STREQ(FontOf(treeFont).lfFaceName, L"MS Shell Dlg 2");
+    EXPECT_STREQ(FontOf(treeFont).lfFaceName, L"Tahoma");
     EXPECT_EQ(FontOf(treeFont).lfHeight, -MulDiv(800, dpi, 7200));
     EXPECT_EQ(FontOf(treeFont).lfWeight, FW_NORMAL);
-    // The dialog font is Tahoma, on Windows and under Wine alike.
+    // The dialog font, Tahoma, on Windows and under Wine alike.
     const HDC dc = GetDC(window->Tree());
     const HGDIOBJ before = SelectObject(dc, treeFont);
     std::vector<unsigned char> metrics(GetOutlineTextMetricsW(dc, 0, nullptr));
