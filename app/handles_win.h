@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <string>
 #include <utility>
 
 namespace kestrin
@@ -82,5 +83,21 @@ using UniqueHicon = UniqueHandle<HICON, release::Icon>;
 using UniqueHmodule = UniqueHandle<HMODULE, release::Module>;
 using UniqueHwnd = UniqueHandle<HWND, release::Window>;
 using UniqueHthread = UniqueHandle<HANDLE, release::Handle>;
+
+// Loads a DLL from the system directory only, never from beside the program; the caller owns it.
+inline HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    wchar_t directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    return LoadLibraryW((std::wstring(directory, length) + L"\\" + name).c_str());
+}
+
+// A function of a module found at run time, or none.
+template <typename Function> Function Export(HMODULE module, const char* name)
+{
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
+                  : nullptr;
+}
 
 } // namespace kestrin

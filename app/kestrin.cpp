@@ -19,8 +19,7 @@ std::wstring WrongAccountMessage(std::wstring_view processAccount, std::wstring_
     return L"Windows Kestrin is running as " + named(processAccount, L"another account") +
            L", but the user signed in to this session is " + named(sessionAccount, L"not known") +
            L", and their restrictions could not be found or opened.\r\n\r\nSo that no other account's "
-           L"restrictions "
-           L"are changed, Windows Kestrin closes without reading or changing any.";
+           L"restrictions are changed, Windows Kestrin closes without reading or changing any.";
 }
 
 std::wstring ApplyFailureMessage(const std::vector<ApplyFailure>& failures, WindowHost& host)

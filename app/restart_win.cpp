@@ -9,15 +9,6 @@ namespace kestrin
 namespace
 {
 
-// Loads shell32 from the system directory only, never from beside the program.
-UniqueHmodule LoadShell32()
-{
-    wchar_t directory[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return {};
-    return UniqueHmodule(LoadLibraryW((std::wstring(directory, length) + L"\\shell32.dll").c_str()));
-}
-
 bool EnableShutdownPrivilege()
 {
     HANDLE token = nullptr;
@@ -38,10 +29,8 @@ RestartQuestion::Answer ShellRestartQuestion::Ask(const std::wstring& prompt, in
 {
     // On every NT-family system the dialog takes a UTF-16 prompt.
     using RestartDialog = int(WINAPI*)(HWND, LPCWSTR, DWORD);
-    const UniqueHmodule shell32 = LoadShell32();
-    const auto restartDialog = shell32 ? reinterpret_cast<RestartDialog>(reinterpret_cast<void (*)()>(
-                                             GetProcAddress(shell32.Get(), MAKEINTRESOURCEA(59))))
-                                       : nullptr;
+    const UniqueHmodule shell32(LoadSystemLibrary(L"shell32.dll"));
+    const auto restartDialog = Export<RestartDialog>(shell32.Get(), MAKEINTRESOURCEA(59));
     // The dialog restarts the computer itself on "Yes", which only a process holding the shutdown privilege,
     // enabled, may do; where it cannot be enabled the question is asked here, and a refusal told.
     if (!restartDialog || !EnableShutdownPrivilege()) return AskWithMessageBox(prompt, flags);

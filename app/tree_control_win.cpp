@@ -110,20 +110,12 @@ using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
 using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
 using CoUninitializeFunction = void(WINAPI*)();
 
-// ole32, loaded from the system directory the first time it is needed and kept for the process's life:
-// COM keeps data of each thread that used it, and unloading it under that data is not safe. Only the
-// window's thread calls this.
-HMODULE Ole32(const std::wstring& systemDirectory)
+// ole32, loaded the first time it is needed and kept for the process's life: COM keeps data of each
+// thread that used it, and unloading it under that data is not safe. Only the window's thread calls this.
+HMODULE Ole32()
 {
-    static HMODULE ole32 = nullptr;
-    if (!ole32 && !systemDirectory.empty()) ole32 = LoadLibraryW((systemDirectory + L"\\ole32.dll").c_str());
+    static const HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
     return ole32;
-}
-
-template <typename Function> Function Export(HMODULE module, const char* name)
-{
-    return module ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
 }
 
 } // namespace
@@ -494,12 +486,9 @@ void TreeControl::NodeChanged(const Node& node)
 // nameless. COM and ole32 are loaded here, the first time a client asks, and only on this thread.
 void TreeControl::NameForAccessibility()
 {
-    wchar_t directory[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
-    if (!m_tree || m_accProps || length == 0 || length >= MAX_PATH) return;
-    const HMODULE ole32 = Ole32(std::wstring(directory, length));
-    const auto initialise = Export<CoInitializeExFunction>(ole32, "CoInitializeEx");
-    const auto create = Export<CoCreateInstanceFunction>(ole32, "CoCreateInstance");
+    if (!m_tree || m_accProps) return;
+    const auto initialise = Export<CoInitializeExFunction>(Ole32(), "CoInitializeEx");
+    const auto create = Export<CoCreateInstanceFunction>(Ole32(), "CoCreateInstance");
     if (!initialise || !create) return;
     m_comInitialised = SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
     void* props = nullptr;
@@ -523,7 +512,7 @@ void TreeControl::ForgetAccessibleName()
     }
     if (m_comInitialised)
     {
-        if (const auto uninitialise = Export<CoUninitializeFunction>(Ole32({}), "CoUninitialize"))
+        if (const auto uninitialise = Export<CoUninitializeFunction>(Ole32(), "CoUninitialize"))
             uninitialise();
         m_comInitialised = false;
     }
