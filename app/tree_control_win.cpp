@@ -22,6 +22,7 @@ namespace
 // Messages the tree's side posts to the control, handled on their way in (see SubclassProc).
 constexpr UINT kResyncItem = WM_APP + 1;
 constexpr UINT kKeepStateImages = WM_APP + 2;
+constexpr UINT kNameChanged = WM_APP + 3;
 constexpr UINT_PTR kSubclassId = 1;
 
 // Control image list positions are the tree's image indices less one.
@@ -304,6 +305,9 @@ LRESULT TreeControl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case kKeepStateImages:
         KeepOwnStateImages();
         return 0;
+    case kNameChanged:
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, m_tree, OBJID_CLIENT, CHILDID_SELF);
+        return 0;
     case WM_GETOBJECT:
         // An accessibility client (a screen reader, UI Automation) asks for the tree before it reads
         // anything of it: the name is given then, so a start with none running loads no COM.
@@ -486,7 +490,9 @@ void TreeControl::NodeChanged(const Node& node)
 // nameless. COM and ole32 are loaded here, the first time a client asks, and only on this thread.
 void TreeControl::NameForAccessibility()
 {
-    if (!m_tree || m_accProps) return;
+    // Tried once: a client sends WM_GETOBJECT many times, and each start of COM must be undone once.
+    if (!m_tree || m_nameTried) return;
+    m_nameTried = true;
     const auto initialise = Export<CoInitializeExFunction>(Ole32(), "CoInitializeEx");
     const auto create = Export<CoCreateInstanceFunction>(Ole32(), "CoCreateInstance");
     if (!initialise || !create) return;
@@ -496,8 +502,10 @@ void TreeControl::NameForAccessibility()
         !props)
         return;
     m_accProps = static_cast<IAccPropServices*>(props);
-    m_accProps->SetHwndPropStr(m_tree, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME,
-                               kTreeAccessibleName);
+    // Clients that read the tree before it had its name hear that it changed, once this question is answered.
+    if (SUCCEEDED(m_accProps->SetHwndPropStr(m_tree, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                             PROPID_ACC_NAME, kTreeAccessibleName)))
+        PostMessageW(m_tree, kNameChanged, 0, 0);
 }
 
 // Annotations are kept apart from the window: they go before it does, and COM after them.

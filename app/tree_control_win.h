@@ -98,6 +98,7 @@ private:
     // The tree's accessible name, kept by the accessibility runtime as long as the control lives.
     IAccPropServices* m_accProps = nullptr;
     bool m_comInitialised = false;
+    bool m_nameTried = false;
 };
 
 } // namespace kestrin
