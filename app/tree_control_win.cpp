@@ -23,7 +23,6 @@ namespace
 constexpr UINT kResyncItem = WM_APP + 1;
 constexpr UINT kKeepStateImages = WM_APP + 2;
 constexpr UINT kNameChanged = WM_APP + 3;
-constexpr UINT_PTR kSubclassId = 1;
 
 // Control image list positions are the tree's image indices less one.
 int ControlImage(int image)
@@ -138,6 +137,11 @@ TreeControl::~TreeControl()
 {
     m_model.SetObserver(nullptr);
     if (m_tree) DestroyWindow(m_tree);
+    if (m_comInitialised)
+    {
+        if (const auto uninitialise = Export<CoUninitializeFunction>(Ole32(), "CoUninitialize"))
+            uninitialise();
+    }
 }
 
 bool TreeControl::Create(HWND parent, HINSTANCE instance, int id, UINT dpiValue)
@@ -149,7 +153,12 @@ bool TreeControl::Create(HWND parent, HINSTANCE instance, int id, UINT dpiValue)
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASLINES | TVS_HASBUTTONS | TVS_SHOWSELALWAYS, 0, 0, 0, 0,
         parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     if (!m_tree) return false;
-    SetWindowSubclass(m_tree, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    // The program's handling goes in front of the control's procedure. It finds this object in the window's
+    // user data, which the control leaves to the program: comctl32's SetWindowSubclass would look its data
+    // up as a window property on every message, which under Wine is a round trip to the server each time.
+    SetWindowLongPtrW(m_tree, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_controlProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(m_tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TreeControl::SubclassProc)));
 
     // A tree with check boxes makes its proxies for screen readers and automation report each entry's
     // check state (see CheckState). The style goes on after creation, as the control asks.
@@ -280,19 +289,27 @@ HTREEITEM TreeControl::ItemOf(const Node& node) const
     return it == m_items.end() ? nullptr : it->second.handle;
 }
 
-LRESULT CALLBACK TreeControl::SubclassProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                           DWORD_PTR self)
+LRESULT CALLBACK TreeControl::SubclassProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCDESTROY)
-    {
-        auto* control = reinterpret_cast<TreeControl*>(self);
-        control->ForgetAccessibleName();
-        RemoveWindowSubclass(tree, SubclassProc, kSubclassId);
-        control->m_tree = nullptr;
-        control->m_items.clear();
-        return DefSubclassProc(tree, message, wParam, lParam);
-    }
-    return reinterpret_cast<TreeControl*>(self)->HandleMessage(message, wParam, lParam);
+    auto* const control = reinterpret_cast<TreeControl*>(GetWindowLongPtrW(tree, GWLP_USERDATA));
+    if (!control)
+        return DefWindowProcW(tree, message, wParam, lParam); // not reached: set before the procedure
+    if (message != WM_NCDESTROY) return control->HandleMessage(message, wParam, lParam);
+
+    control->ForgetAccessibleName();
+    const WNDPROC controlProc = std::exchange(control->m_controlProc, nullptr);
+    // Put back only while nobody has subclassed the tree above this procedure: theirs stays in front.
+    if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(tree, GWLP_WNDPROC)) == &TreeControl::SubclassProc)
+        SetWindowLongPtrW(tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(controlProc));
+    SetWindowLongPtrW(tree, GWLP_USERDATA, 0);
+    control->m_tree = nullptr;
+    control->m_items.clear();
+    return CallWindowProcW(controlProc, tree, message, wParam, lParam);
+}
+
+LRESULT TreeControl::CallControl(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return CallWindowProcW(m_controlProc, m_tree, message, wParam, lParam);
 }
 
 LRESULT TreeControl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
@@ -308,17 +325,23 @@ LRESULT TreeControl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case kNameChanged:
         NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, m_tree, OBJID_CLIENT, CHILDID_SELF);
         return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        // The control sends NM_CLICK from within its handling of the press, after its drag-detect loop:
+        // by then the cursor may be elsewhere, and a click posted by automation is not where the cursor is.
+        m_pressedAt = POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        return CallControl(message, wParam, lParam);
     case WM_GETOBJECT:
         // An accessibility client (a screen reader, UI Automation) asks for the tree before it reads
         // anything of it: the name is given then, so a start with none running loads no COM.
         NameForAccessibility();
-        return DefSubclassProc(m_tree, message, wParam, lParam);
+        return CallControl(message, wParam, lParam);
     case TVM_SETITEMW:
     case TVM_SETITEMA:
         if (const auto handled = SetItemFromOutside(message, wParam, lParam)) return *handled;
-        return DefSubclassProc(m_tree, message, wParam, lParam);
+        return CallControl(message, wParam, lParam);
     default:
-        return DefSubclassProc(m_tree, message, wParam, lParam);
+        return CallControl(message, wParam, lParam);
     }
 }
 
@@ -328,12 +351,19 @@ LRESULT TreeControl::OnNotify(const NMHDR& header)
     {
     case NM_CLICK:
     {
-        // NM_CLICK comes before the selection moves, so find the node under the mouse. Only a click on
-        // a node's label or picture counts, not on its expand button or the empty space beside it.
-        const DWORD position = GetMessagePos();
+        // NM_CLICK comes before the selection moves, so find the node where the button went down. Only a
+        // click on a node's label or picture counts, not on its expand button or the empty space beside it.
         TVHITTESTINFO hit{};
-        hit.pt = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
-        ScreenToClient(m_tree, &hit.pt);
+        if (m_pressedAt)
+        {
+            hit.pt = *std::exchange(m_pressedAt, std::nullopt);
+        }
+        else
+        {
+            const DWORD position = GetMessagePos();
+            hit.pt = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+            ScreenToClient(m_tree, &hit.pt);
+        }
         const HTREEITEM item = TreeView_HitTest(m_tree, &hit);
         if (item && (hit.flags & TVHT_ONITEM)) RaiseNodeClick(item);
         if (item) PostMessageW(m_tree, kResyncItem, 0, reinterpret_cast<LPARAM>(item));
@@ -404,7 +434,7 @@ std::optional<LRESULT> TreeControl::SetItemFromOutside(UINT message, WPARAM wPar
 
     const UINT stateMask = std::exchange(item->stateMask, item->stateMask & ~TVIS_STATEIMAGEMASK);
     const bool more = (item->mask & ~(TVIF_STATE | TVIF_HANDLE)) || item->stateMask;
-    const LRESULT rest = more ? DefSubclassProc(m_tree, message, wParam, lParam) : TRUE;
+    const LRESULT rest = more ? CallControl(message, wParam, lParam) : TRUE;
     item->stateMask = stateMask;
     return taken && rest ? TRUE : FALSE;
 }
@@ -422,6 +452,17 @@ void TreeControl::RaiseNodeClick(HTREEITEM item)
 {
     Node* const node = NodeOf(item);
     if (node && m_model.NodeClick) m_model.NodeClick(*node);
+}
+
+// Screen readers hear that a box was ticked or emptied from this event; UI Automation's tree proxy turns
+// it into its ToggleState change. The control raises it for its own check-box toggle, which the program
+// refuses, and is not documented to raise it for TVM_SETITEM. Items are named by the accessibility id the
+// control gives them; where it gives none (0: a control without the mapping), the event is the tree's own.
+void TreeControl::RaiseStateChange(HTREEITEM item)
+{
+    const UINT id = TreeView_MapHTREEITEMToAccID(m_tree, item);
+    NotifyWinEvent(EVENT_OBJECT_STATECHANGE, m_tree, OBJID_CLIENT,
+                   id ? static_cast<LONG>(id) : static_cast<LONG>(CHILDID_SELF));
 }
 
 // Shows the item's node again, after the control's own handling of a click or a key may have changed it.
@@ -482,7 +523,11 @@ void TreeControl::NodeChanged(const Node& node)
     const auto it = m_items.find(&node);
     if (it == m_items.end()) return;
     if (it->second.image == node.Image() && it->second.expandedImage == node.ExpandedImage()) return;
+    const UINT before = CheckState(it->second.image);
+    const UINT after = CheckState(node.Image());
+    const HTREEITEM item = it->second.handle;
     ShowNode(node);
+    if (before && after && before != after) RaiseStateChange(item);
 }
 
 // The tree has no visible label, so screen readers are given its name as the control's own property
@@ -490,40 +535,43 @@ void TreeControl::NodeChanged(const Node& node)
 // nameless. COM and ole32 are loaded here, the first time a client asks, and only on this thread.
 void TreeControl::NameForAccessibility()
 {
-    // Tried once: a client sends WM_GETOBJECT many times, and each start of COM must be undone once.
-    if (!m_tree || m_nameTried) return;
-    m_nameTried = true;
-    const auto initialise = Export<CoInitializeExFunction>(Ole32(), "CoInitializeEx");
-    const auto create = Export<CoCreateInstanceFunction>(Ole32(), "CoCreateInstance");
-    if (!initialise || !create) return;
-    m_comInitialised = SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
-    void* props = nullptr;
-    if (FAILED(create(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices, &props)) ||
-        !props)
-        return;
-    m_accProps = static_cast<IAccPropServices*>(props);
+    // A client sends WM_GETOBJECT many times: COM is started at the first only (each start is undone once,
+    // when this object goes), and the name is asked for again until the runtime has taken it.
+    if (!m_tree || m_named) return;
+    if (!std::exchange(m_comTried, true))
+    {
+        const auto initialise = Export<CoInitializeExFunction>(Ole32(), "CoInitializeEx");
+        m_comInitialised = initialise && SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
+    }
+    if (!m_accProps)
+    {
+        const auto create = Export<CoCreateInstanceFunction>(Ole32(), "CoCreateInstance");
+        void* props = nullptr;
+        if (!create ||
+            FAILED(
+                create(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices, &props)) ||
+            !props)
+            return;
+        m_accProps = static_cast<IAccPropServices*>(props);
+    }
     // Clients that read the tree before it had its name hear that it changed, once this question is answered.
-    if (SUCCEEDED(m_accProps->SetHwndPropStr(m_tree, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                             PROPID_ACC_NAME, kTreeAccessibleName)))
-        PostMessageW(m_tree, kNameChanged, 0, 0);
+    m_named = SUCCEEDED(m_accProps->SetHwndPropStr(m_tree, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                                   PROPID_ACC_NAME, kTreeAccessibleName));
+    if (m_named) PostMessageW(m_tree, kNameChanged, 0, 0);
 }
 
-// Annotations are kept apart from the window: they go before it does, and COM after them.
+// Annotations are kept apart from the window: they go before it does. COM stays until this object goes.
 void TreeControl::ForgetAccessibleName()
 {
     if (m_accProps)
     {
         MSAAPROPID name = PROPID_ACC_NAME;
-        m_accProps->ClearHwndProps(m_tree, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &name, 1);
+        if (m_named)
+            m_accProps->ClearHwndProps(m_tree, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &name, 1);
         m_accProps->Release();
         m_accProps = nullptr;
     }
-    if (m_comInitialised)
-    {
-        if (const auto uninitialise = Export<CoUninitializeFunction>(Ole32(), "CoUninitialize"))
-            uninitialise();
-        m_comInitialised = false;
-    }
+    m_named = false;
 }
 
 } // namespace kestrin

@@ -59,9 +59,9 @@ public:
     static UniqueHimagelist MakeStateImages(ResizeImageList resize = ImageList_SetIconSize);
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                         DWORD_PTR self);
+    static LRESULT CALLBACK SubclassProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT CallControl(UINT message, WPARAM wParam, LPARAM lParam);
 
     void MakeFont();
     void CreateImages();
@@ -72,6 +72,7 @@ private:
     void ForgetAccessibleName();
     Node* NodeOf(HTREEITEM item) const;
     void RaiseNodeClick(HTREEITEM item);
+    void RaiseStateChange(HTREEITEM item);
     void UpdateItem(const Node& node, bool expanded);
     void ShowNode(const Node& node);
 
@@ -82,6 +83,9 @@ private:
     TreeView& m_model;
     HINSTANCE m_instance = nullptr;
     HWND m_tree = nullptr;
+    WNDPROC m_controlProc = nullptr; // the control's own procedure, below the program's handling
+    // Where the mouse button went down, in the tree's client coordinates: the point NM_CLICK is about.
+    std::optional<POINT> m_pressedAt;
     UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
     UniqueHfont m_font;
     UniqueHimagelist m_images;
@@ -95,10 +99,13 @@ private:
     };
     std::unordered_map<const Node*, Item> m_items;
     bool m_updatingItem = false; // a state change the control reports is the program's own
-    // The tree's accessible name, kept by the accessibility runtime as long as the control lives.
+    // The tree's accessible name, kept by the accessibility runtime as long as the control lives. COM,
+    // started once for it on the window's thread, is stopped when this object goes: after the message
+    // loop, never inside the window's destruction, which may run within a call from another process.
     IAccPropServices* m_accProps = nullptr;
+    bool m_comTried = false;
     bool m_comInitialised = false;
-    bool m_nameTried = false;
+    bool m_named = false;
 };
 
 } // namespace kestrin

@@ -782,8 +782,25 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
     EXPECT_EQ(noFind.Image(), ImageUnticked);
     EXPECT_EQ(explorer.Image(), ImageFolderClosed);
 
-    // Space on the selected node, after moving with the arrow keys.
+    // A click posted at one entry (as automation's proxy clicks) while the cursor rests on another: the
+    // entry where the button went down toggles, and only it.
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
+    Pump();
+    Node& noSetFolders = Entry(L"NoSetFolders");
+    const RECT elsewhere = LabelRect(Entry(L"NoRun"));
+    POINT cursor{(elsewhere.left + elsewhere.right) / 2, (elsewhere.top + elsewhere.bottom) / 2};
+    ClientToScreen(window->Tree(), &cursor);
+    SetCursorPos(cursor.x, cursor.y);
+    Pump(std::chrono::milliseconds(50));
+    const RECT target = LabelRect(noSetFolders);
+    const LPARAM at = MAKELPARAM((target.left + target.right) / 2, (target.top + target.bottom) / 2);
+    PostMessageW(window->Tree(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(window->Tree(), WM_LBUTTONUP, 0, at);
+    EXPECT_TRUE(PumpUntil([&] { return noSetFolders.Image() == ImageTicked; }));
+    EXPECT_EQ(Entry(L"NoRun").Image(), ImageTicked) << "the entry under the cursor toggled";
+    EXPECT_EQ(noFind.Image(), ImageUnticked);
+
+    // Space on the selected node, after moving with the arrow keys.
     TreeView_SelectItem(window->Tree(), window->ItemOf(explorer));
     SetFocus(window->Tree());
     Pump();
@@ -922,6 +939,63 @@ TEST_F(RealWindow, AutomationToggle_CountsAsAClick_ClickAndSpaceStillCountOnce)
     RemoveWindowSubclass(window->Handle(), WindowsTreeNotifications::OwnToggle, 7);
     RemoveWindowSubclass(tree, WindowsTreeNotifications::Proc, 7);
     EXPECT_TRUE(registry.Calls().empty());
+}
+
+// Screen readers hear of every box ticked or emptied, however it happened, and of nothing else.
+TEST_F(RealWindow, EveryToggle_RaisesOneStateChangeEvent_ACategoryNone)
+{
+    static std::vector<std::pair<HWND, LONG>> events;
+    events.clear();
+    const auto hook = SetWinEventHook(
+        EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_STATECHANGE, nullptr,
+        [](HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG child, DWORD, DWORD)
+        {
+            if (object == OBJID_CLIENT) events.emplace_back(hwnd, child);
+        },
+        GetCurrentProcessId(), GetCurrentThreadId(), WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    const HWND tree = window->Tree();
+    Node& explorer = Category(0);
+    TreeView_Expand(tree, window->ItemOf(explorer), TVE_EXPAND);
+    Pump();
+    const auto stateChanges = [&]
+    {
+        Pump();
+        return std::count_if(events.begin(), events.end(),
+                             [&](const auto& event) { return event.first == tree; });
+    };
+    const auto centre = [](const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; };
+
+    ClickAt(tree, centre(LabelRect(explorer)));
+    EXPECT_EQ(stateChanges(), 0) << "a click on a category";
+    Node& noFind = Entry(L"NoFind");
+    ClickAt(tree, centre(LabelRect(noFind)));
+    ASSERT_TRUE(PumpUntil([&] { return noFind.Image() == ImageTicked; }));
+    EXPECT_EQ(stateChanges(), 1) << "a click";
+    SetFocus(tree);
+    Key(VK_SPACE);
+    ASSERT_TRUE(PumpUntil([&] { return noFind.Image() == ImageUnticked; }));
+    EXPECT_EQ(stateChanges(), 2) << "Space";
+    TVITEMW item{};
+    item.mask = TVIF_HANDLE | TVIF_STATE;
+    item.hItem = window->ItemOf(noFind);
+    item.stateMask = TVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(2);
+    bool done = false;
+    std::thread proxy(
+        [&]
+        {
+            SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            done = true;
+        });
+    PumpUntil([&] { return done; });
+    proxy.join();
+    EXPECT_EQ(noFind.Image(), ImageTicked);
+    EXPECT_EQ(stateChanges(), 3) << "automation's Toggle";
+    // The item is named by the control's accessibility id for it, or the event is the tree's own.
+    const auto id = static_cast<LONG>(TreeView_MapHTREEITEMToAccID(tree, window->ItemOf(noFind)));
+    EXPECT_EQ(events.back().second, id ? id : CHILDID_SELF);
+    UnhookWinEvent(hook);
 }
 
 // Windows builds check boxes of its own when it paints a check-box tree whose state list is gone, and
@@ -1105,8 +1179,9 @@ TEST(Restart, TheShutdownPrivilegeIsEnabledWhenTheQuestionIsAsked)
 
 // The tree's name is given through the accessibility runtime (which Wine has only in part) when a client
 // first asks for the tree (WM_GETOBJECT, which Windows sends for a screen reader or UI Automation), with
-// COM started for it on the window's thread: the window works either way, and the thread's apartment is
-// as it was once the window has gone.
+// COM started for it once on the window's thread: the window works either way. The window may be
+// destroyed within a call from another process, so COM is stopped only after the message loop, when the
+// window's object goes; then the thread's apartment is as it was.
 TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
 {
     PrepareAsTheProgramDoes();
@@ -1125,11 +1200,15 @@ TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
         ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE));
         DispatchWaitingMessages();
         SendMessageW(window.Tree(), WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+        SendMessageW(window.Tree(), WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
         const auto during = apartment();
         EXPECT_EQ(during.first, S_OK);
         EXPECT_TRUE(during.second == APTTYPE_STA || during.second == APTTYPE_MAINSTA)
             << "the window's thread is not in the single-threaded apartment the name needs";
         EXPECT_EQ(TreeView_GetCount(window.Tree()), 40u);
+        DestroyWindow(window.Handle()); // as "Exit" does
+        DispatchWaitingMessages();
+        EXPECT_EQ(apartment(), during) << "COM was stopped inside the window's destruction";
     }
     EXPECT_EQ(apartment(), before) << "COM was left running on the thread";
 }
