@@ -253,10 +253,11 @@ int wmain(int argc, wchar_t** argv)
                                      {argv[4], L"Kestrin Bench Padded Tree", true, {}}};
     if (compared) programs.push_back({argv[6], L"Windows Kestrin", true, {}});
     const std::vector<std::vector<int>> orders = BalancedOrders(static_cast<int>(programs.size()));
-    if (starts % static_cast<int>(orders.size()))
+    const int orderCount = static_cast<int>(orders.size());
+    if (starts % orderCount)
         std::fprintf(stderr,
-                     "note: %d rounds are not a multiple of the %zu orders, so the order is not balanced\n",
-                     starts, orders.size());
+                     "note: %d rounds are not a multiple of the %d orders, so the order is not balanced\n",
+                     starts, orderCount);
     for (const Program& program : programs) // warm-up: the first start loads everything from disk
         TimeStart(program.path, program.caption, program.hasTree);
     SIZE_T peak = 0;
