@@ -1,7 +1,10 @@
 // Measures Kestrin where it runs: start-up to a filled window next to three yardsticks (an empty window,
 // the same window with a text-only tree, and that tree window padded to kestrin.exe's size), load and
 // "Apply" of all 36 values against the real registry, the program's peak memory and the images' sizes.
-//   kestrin_bench <kestrin.exe> <empty_window.exe> <tree_window.exe> <padded_tree_window.exe> [starts]
+// Given another build of kestrin.exe (an earlier revision's), it starts that one in the same rounds and sets
+// this build against it.
+//   kestrin_bench <kestrin.exe> <empty_window.exe> <tree_window.exe> <padded_tree_window.exe>
+//                 [starts [<other kestrin.exe> <its name>]]
 // Writes the per-user policy keys: it refuses to run outside Wine unless KESTRIN_BENCH_WRITE_POLICIES=1.
 #include "app/kestrin.h"
 #include "store/module1.h"
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,23 +28,38 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-double Median(std::vector<double> values)
+// The q-quantile, interpolated between the two nearest values.
+double Quantile(std::vector<double> values, double q)
 {
     std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+    const double position = q * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<std::size_t>(position);
+    if (below + 1 >= values.size()) return values.back();
+    return values[below] + (position - static_cast<double>(below)) * (values[below + 1] - values[below]);
 }
 
-// The median over the rounds of one program's start set against another's from the same round: the two
-// started within a second of each other, so a change in the machine's load between rounds (other work on
-// a shared machine) cancels out.
+double Median(std::vector<double> values)
+{
+    return Quantile(std::move(values), 0.5);
+}
+
+// One value per round from one program's start and another's in the same round: the two started within a
+// second or so of each other, so a change in the machine's load between rounds (other work on a shared
+// machine) cancels out.
 template <typename Compare>
-double MedianOverRounds(const std::vector<double>& starts, const std::vector<double>& others, Compare compare)
+std::vector<double> PerRound(const std::vector<double>& starts, const std::vector<double>& others,
+                             Compare compare)
 {
     std::vector<double> values;
     for (std::size_t i = 0; i < starts.size() && i < others.size(); ++i)
         values.push_back(compare(starts[i], others[i]));
-    return Median(values);
+    return values;
+}
+
+template <typename Compare>
+double MedianOverRounds(const std::vector<double>& starts, const std::vector<double>& others, Compare compare)
+{
+    return Median(PerRound(starts, others, compare));
 }
 
 double Ratio(double start, double other)
@@ -51,6 +70,56 @@ double Ratio(double start, double other)
 double Difference(double start, double other)
 {
     return start - other;
+}
+
+struct Estimate
+{
+    double median;
+    double low;
+    double high;
+};
+
+// The median of the rounds' values with a 95 % percentile bootstrap interval: the rounds resampled with
+// replacement, from a fixed seed so that the same rounds always give the same interval.
+Estimate MedianWithInterval(const std::vector<double>& values)
+{
+    constexpr int kResamples = 2000;
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<std::size_t> pick(0, values.size() - 1);
+    std::vector<double> medians;
+    std::vector<double> resample(values.size());
+    for (int i = 0; i < kResamples; ++i)
+    {
+        for (double& value : resample)
+            value = values[pick(random)];
+        medians.push_back(Median(resample));
+    }
+    return {Median(values), Quantile(medians, 0.025), Quantile(medians, 0.975)};
+}
+
+// The orders of a balanced Latin square (Williams' design) for n programs: every program starts once at
+// each place and, within a round, directly after each of the others once. For an odd n no single square
+// does that, so the square is followed by its mirror image and each of these holds twice over 2n rounds.
+std::vector<std::vector<int>> BalancedOrders(int n)
+{
+    std::vector<int> first{0}; // 0, 1, n-1, 2, n-2, ...
+    for (int low = 1, high = n - 1; low <= high;)
+    {
+        first.push_back(low++);
+        if (low <= high) first.push_back(high--);
+    }
+    std::vector<std::vector<int>> orders;
+    for (int shift = 0; shift < n; ++shift)
+    {
+        std::vector<int> order;
+        for (const int program : first)
+            order.push_back((program + shift) % n);
+        orders.push_back(order);
+    }
+    if (n % 2)
+        for (int shift = 0; shift < n; ++shift)
+            orders.emplace_back(orders[shift].rbegin(), orders[shift].rend());
+    return orders;
 }
 
 struct StartResult
@@ -136,14 +205,24 @@ bool OnWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
+// One line of the comparison: a median over the rounds with its interval, the label padded so that the
+// lines align.
+void PrintEstimate(const std::wstring& label, const char* format, const Estimate& estimate,
+                   const char* note = "")
+{
+    std::printf("%-*ls ", 36, (label + L":").c_str());
+    std::printf(format, estimate.median, estimate.low, estimate.high);
+    std::printf("%s\n", note);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 5)
+    if (argc < 5 || argc == 7 || argc > 8)
     {
         std::fprintf(stderr, "usage: kestrin_bench <kestrin.exe> <empty_window.exe> <tree_window.exe> "
-                             "<padded_tree_window.exe> [starts]\n");
+                             "<padded_tree_window.exe> [starts [<other kestrin.exe> <its name>]]\n");
         return 2;
     }
     const char* optIn = std::getenv("KESTRIN_BENCH_WRITE_POLICIES");
@@ -154,11 +233,13 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     const int starts = argc > 5 ? std::max(1, _wtoi(argv[5])) : 15;
+    const bool compared = argc == 8;
+    const std::wstring otherName = compared ? argv[7] : L"";
 
-    // (a) Start-up, the four programs in turn so none gets a warmer system. A start is slowed by the
-    // system still tidying up after the program before (its windows, its process), so the rounds take
-    // the orders of a balanced Latin square: in every four rounds each program starts once at each place
-    // and, within a round, follows each of the others once.
+    // (a) Start-up, the programs in turn so none gets a warmer system. A start is slowed by the system
+    // still tidying up after the program before (its windows, its process), so the rounds take the orders
+    // of a balanced Latin square: over a whole number of its orders each program starts as often at each
+    // place and, within a round, directly after each of the others equally often.
     struct Program
     {
         const wchar_t* path;
@@ -166,17 +247,23 @@ int wmain(int argc, wchar_t** argv)
         bool hasTree;
         std::vector<double> starts;
     };
-    Program programs[] = {{argv[1], L"Windows Kestrin", true, {}},
-                          {argv[2], L"Kestrin Bench Empty", false, {}},
-                          {argv[3], L"Kestrin Bench Tree", true, {}},
-                          {argv[4], L"Kestrin Bench Padded Tree", true, {}}};
-    constexpr int kOrders[4][4] = {{0, 1, 3, 2}, {1, 2, 0, 3}, {2, 3, 1, 0}, {3, 0, 2, 1}};
+    std::vector<Program> programs = {{argv[1], L"Windows Kestrin", true, {}},
+                                     {argv[2], L"Kestrin Bench Empty", false, {}},
+                                     {argv[3], L"Kestrin Bench Tree", true, {}},
+                                     {argv[4], L"Kestrin Bench Padded Tree", true, {}}};
+    if (compared) programs.push_back({argv[6], L"Windows Kestrin", true, {}});
+    const std::vector<std::vector<int>> orders = BalancedOrders(static_cast<int>(programs.size()));
+    const int orderCount = static_cast<int>(orders.size());
+    if (starts % orderCount)
+        std::fprintf(stderr,
+                     "note: %d rounds are not a multiple of the %d orders, so the order is not balanced\n",
+                     starts, orderCount);
     for (const Program& program : programs) // warm-up: the first start loads everything from disk
         TimeStart(program.path, program.caption, program.hasTree);
     SIZE_T peak = 0;
     for (int i = 0; i < starts; ++i)
     {
-        for (const int index : kOrders[i % 4])
+        for (const int index : orders[i % orders.size()])
         {
             Program& program = programs[index];
             const StartResult start = TimeStart(program.path, program.caption, program.hasTree);
@@ -224,6 +311,9 @@ int wmain(int argc, wchar_t** argv)
     const double paddedMedian = Median(paddedStarts);
     std::printf("| measure | value |\n|---|---|\n");
     std::printf("| start to filled window, kestrin.exe (median of %d) | %.1f ms |\n", starts, kestrinMedian);
+    if (compared)
+        std::printf("| start to filled window, kestrin.exe of %ls (median of %d) | %.1f ms |\n",
+                    otherName.c_str(), starts, Median(programs[4].starts));
     std::printf("| start to window, empty window program (median of %d) | %.1f ms |\n", starts, emptyMedian);
     std::printf(
         "| start to filled window, tree window: the same window with a text-only tree (median of %d) | "
@@ -252,6 +342,25 @@ int wmain(int argc, wchar_t** argv)
                                         L"the padded tree window"};
     for (int i = 0; i < 4; ++i)
         std::printf("| size of %ls | %lld bytes |\n", sizeNames[i], FileSize(programs[i].path));
+    if (compared)
+        std::printf("| size of kestrin.exe of %ls | %lld bytes |\n", otherName.c_str(),
+                    FileSize(programs[4].path));
     if (host.errors) std::printf("| Apply errors during the run | %d |\n", host.errors);
+
+    // The comparison, a line each, after a blank line: medians over the rounds with their intervals.
+    std::printf("\nmedians of the %d rounds' ratios and differences, 95 %% bootstrap intervals:\n", starts);
+    if (compared)
+    {
+        const std::vector<double>& otherStarts = programs[4].starts;
+        PrintEstimate(L"this build / " + otherName, "%.3f (%.3f to %.3f)",
+                      MedianWithInterval(PerRound(kestrinStarts, otherStarts, Ratio)));
+        PrintEstimate(L"this build - " + otherName, "%+.1f ms (%+.1f to %+.1f)",
+                      MedianWithInterval(PerRound(kestrinStarts, otherStarts, Difference)));
+    }
+    PrintEstimate(L"this build / tree window", "%.3f (%.3f to %.3f)",
+                  MedianWithInterval(PerRound(kestrinStarts, treeStarts, Ratio)), ", goal <= 1.05");
+    if (compared)
+        PrintEstimate(otherName + L" / tree window", "%.3f (%.3f to %.3f)",
+                      MedianWithInterval(PerRound(programs[4].starts, treeStarts, Ratio)));
     return host.errors ? 1 : 0;
 }
