@@ -106,9 +106,7 @@ std::pair<UniqueHbitmap, UniqueHbitmap> HighContrastBox(int size, bool ticked)
     return {std::move(colour), std::move(mask)};
 }
 
-using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
 using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
-using CoUninitializeFunction = void(WINAPI*)();
 
 // ole32, loaded the first time it is needed and kept for the process's life: COM keeps data of each
 // thread that used it, and unloading it under that data is not safe. Only the window's thread calls this.
@@ -137,11 +135,23 @@ TreeControl::~TreeControl()
 {
     m_model.SetObserver(nullptr);
     if (m_tree) DestroyWindow(m_tree);
-    if (m_comInitialised)
-    {
-        if (const auto uninitialise = Export<CoUninitializeFunction>(Ole32(), "CoUninitialize"))
-            uninitialise();
-    }
+    if (m_comInitialised && Com.uninitialise) Com.uninitialise();
+}
+
+TreeControl::ComCalls TreeControl::SystemCom()
+{
+    // Found when the first window is made, but ole32 is loaded only when a client first asks for a name.
+    using Initialise = decltype(ComCalls::initialise);
+    using Uninitialise = decltype(ComCalls::uninitialise);
+    return {[](void* reserved, DWORD model)
+            {
+                const auto initialise = Export<Initialise>(Ole32(), "CoInitializeEx");
+                return initialise ? initialise(reserved, model) : E_NOTIMPL;
+            },
+            []
+            {
+                if (const auto uninitialise = Export<Uninitialise>(Ole32(), "CoUninitialize")) uninitialise();
+            }};
 }
 
 bool TreeControl::Create(HWND parent, HINSTANCE instance, int id, UINT dpiValue)
@@ -539,10 +549,7 @@ void TreeControl::NameForAccessibility()
     // when this object goes), and the name is asked for again until the runtime has taken it.
     if (!m_tree || m_named) return;
     if (!std::exchange(m_comTried, true))
-    {
-        const auto initialise = Export<CoInitializeExFunction>(Ole32(), "CoInitializeEx");
-        m_comInitialised = initialise && SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
-    }
+        m_comInitialised = Com.initialise && SUCCEEDED(Com.initialise(nullptr, COINIT_APARTMENTTHREADED));
     if (!m_accProps)
     {
         const auto create = Export<CoCreateInstanceFunction>(Ole32(), "CoCreateInstance");

@@ -53,6 +53,17 @@ public:
     // Whether to draw the boxes for high contrast. Tests turn it on here: Wine cannot turn high contrast on.
     std::function<bool()> HighContrast = SystemHighContrast;
 
+    // Where COM is started and stopped on the window's thread (ole32's CoInitializeEx and CoUninitialize).
+    // Tests count the calls: under Wine the thread's input method holds COM for the windows' life, so the
+    // apartment alone does not tell whether the program stopped it.
+    struct ComCalls
+    {
+        HRESULT(WINAPI* initialise)(void*, DWORD) = nullptr;
+        void(WINAPI* uninitialise)() = nullptr;
+    };
+    static ComCalls SystemCom();
+    ComCalls Com = SystemCom();
+
     // The state list: three pictures of no width where the system takes that, else of one transparent
     // pixel. `resize` is ImageList_SetIconSize; tests pass one that does not resize.
     using ResizeImageList = BOOL(WINAPI*)(HIMAGELIST, int, int);

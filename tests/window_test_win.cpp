@@ -1193,10 +1193,23 @@ TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
         return std::pair{result, SUCCEEDED(result) ? static_cast<int>(type) : -1};
     };
     const auto before = apartment();
+    static int starts = 0;
+    static int stops = 0;
+    static const TreeControl::ComCalls system = TreeControl::SystemCom();
     {
         MemoryRegistry registry;
         ScriptedRestart restart;
         MainWindow window(registry, restart);
+        window.TreeSide().Com = {[](void* reserved, DWORD model)
+                                 {
+                                     ++starts;
+                                     return system.initialise(reserved, model);
+                                 },
+                                 []
+                                 {
+                                     ++stops;
+                                     system.uninitialise();
+                                 }};
         ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE));
         DispatchWaitingMessages();
         SendMessageW(window.Tree(), WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
@@ -1206,10 +1219,12 @@ TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
         EXPECT_TRUE(during.second == APTTYPE_STA || during.second == APTTYPE_MAINSTA)
             << "the window's thread is not in the single-threaded apartment the name needs";
         EXPECT_EQ(TreeView_GetCount(window.Tree()), 40u);
+        EXPECT_EQ(starts, 1) << "COM is started once, however often a client asks";
         DestroyWindow(window.Handle()); // as "Exit" does
         DispatchWaitingMessages();
-        EXPECT_EQ(apartment(), during) << "COM was stopped inside the window's destruction";
+        EXPECT_EQ(stops, 0) << "COM was stopped inside the window's destruction";
     }
+    EXPECT_EQ(stops, 1);
     EXPECT_EQ(apartment(), before) << "COM was left running on the thread";
 }
 
