@@ -13,8 +13,8 @@
       - checks that a restriction's text starts one indent right of its category's;
       - reads every restriction's Toggle state and checks it against those values (On exactly for a value
         that is there and is not REG_DWORD 0), and checks that the categories have no Toggle pattern;
-      - toggles one restriction and checks that its state flips, no other one changes, and "Apply" becomes
-        enabled;
+      - toggles one restriction and checks that its state flips, that automation hears of it once (one
+        ToggleState change event), that no other one changes, and that "Apply" becomes enabled;
       - closes the program with "Exit" and checks that the four keys hold exactly what it set.
     At the end it puts the four keys back as they were before it started, and exits with 1 if any check
     failed.
@@ -39,6 +39,21 @@ $ErrorActionPreference = 'Stop'
 
 Add-Type -AssemblyName UIAutomationClient
 Add-Type -AssemblyName UIAutomationTypes
+# Counts property-changed events; UI Automation raises them on a thread of its own, where a script block
+# could not run.
+Add-Type -ReferencedAssemblies ([System.Windows.Automation.AutomationElement].Assembly.Location),
+    ([System.Windows.Automation.AutomationProperty].Assembly.Location) -TypeDefinition @'
+using System.Threading;
+using System.Windows.Automation;
+
+public class KestrinPropertyEvents
+{
+    int count;
+    public int Count { get { return Volatile.Read(ref count); } }
+    public AutomationPropertyChangedEventHandler Handler() { return OnChanged; }
+    void OnChanged(object sender, AutomationPropertyChangedEventArgs e) { Interlocked.Increment(ref count); }
+}
+'@
 Add-Type -TypeDefinition @'
 using System;
 using System.Runtime.InteropServices;
@@ -414,6 +429,10 @@ try {
     if ($null -ne $target -and $states.ContainsKey($ToggledText)) {
         $before = $states[$ToggledText]
         $wanted = if ($before -eq 'On') { 'Off' } else { 'On' }
+        $toggleEvents = New-Object KestrinPropertyEvents
+        $toggleHandler = $toggleEvents.Handler()
+        [System.Windows.Automation.Automation]::AddAutomationPropertyChangedEventHandler($target,
+            $TreeScope::Element, $toggleHandler, [System.Windows.Automation.TogglePattern]::ToggleStateProperty)
         try {
             $target.GetCurrentPattern([System.Windows.Automation.TogglePattern]::Pattern).Toggle()
         } catch {
@@ -421,6 +440,10 @@ try {
         }
         $flipped = Wait-For { (Get-ToggleState $target) -eq $wanted } 3000
         Check ($null -ne $flipped) """$ToggledText"" reads $wanted after Toggle() (it reads $(Get-ToggleState $target))"
+        Start-Sleep -Milliseconds 1000 # events come asynchronously
+        [System.Windows.Automation.Automation]::RemoveAutomationPropertyChangedEventHandler($target, $toggleHandler)
+        Check ($toggleEvents.Count -eq 1) `
+            ("automation hears of the toggle once: one ToggleState change event (there were $($toggleEvents.Count))")
         $enabled = Wait-For { $apply.Current.IsEnabled } 3000
         Check ($null -ne $enabled) '"Apply" is enabled after the toggle'
         foreach ($restriction in $Restrictions) {
