@@ -1007,6 +1007,21 @@ TEST_F(RealWindow, EveryToggle_RaisesOneStateChangeEvent_ACategoryNone)
     UnhookWinEvent(hook);
 }
 
+// The control never hears of the check-box style, not even along with another style change: it makes no
+// check boxes of its own and resets no check state.
+TEST_F(RealWindow, AnotherStyleChange_LeavesTheStateListAndCheckStates)
+{
+    const HWND tree = window->Tree();
+    const LONG_PTR style = GetWindowLongPtrW(tree, GWL_STYLE);
+    for (const LONG_PTR changed : {style & ~TVS_SHOWSELALWAYS, style})
+    {
+        SetWindowLongPtrW(tree, GWL_STYLE, changed);
+        EXPECT_EQ(TreeView_GetImageList(tree, TVSIL_STATE), window->TreeSide().StateImages());
+        ExpectCheckStatesMatchTheNodes();
+    }
+    EXPECT_TRUE(GetWindowLongPtrW(tree, GWL_STYLE) & TVS_CHECKBOXES);
+}
+
 // Windows builds check boxes of its own when it paints a check-box tree whose state list is gone, and
 // resets every state: that may happen after a theme, colour or DPI change, past the posted check.
 TEST_F(RealWindow, StateListGoneBeforeAPaint_IsPutBackWhenTheTreePaints)
