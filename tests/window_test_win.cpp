@@ -1327,13 +1327,23 @@ std::string DpiAwarenessIn(const std::string& manifest)
     return manifest.substr(start + open.size(), end - start - open.size());
 }
 
+// kestrin.exe's size budget is its toolchain's (KESTRIN_SIZE_BUDGET, from tests/CMakeLists.txt): where a
+// toolchain has none, the size is reported and not held.
+constexpr unsigned long kSizeBudget = KESTRIN_SIZE_BUDGET;
+
 TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
 {
     const std::wstring path = ProgramPath();
     WIN32_FILE_ATTRIBUTE_DATA file{};
     ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file));
     EXPECT_EQ(file.nFileSizeHigh, 0u);
-    EXPECT_LE(file.nFileSizeLow, 210000u) << "kestrin.exe has outgrown its size budget";
+    RecordProperty("kestrin_exe_bytes", std::to_string(file.nFileSizeLow));
+    std::printf("kestrin.exe: %lu bytes, budget %s\n", static_cast<unsigned long>(file.nFileSizeLow),
+                kSizeBudget ? std::to_string(kSizeBudget).c_str() : "none for this toolchain");
+    if (kSizeBudget)
+    {
+        EXPECT_LE(file.nFileSizeLow, kSizeBudget) << "kestrin.exe has outgrown its size budget";
+    }
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     ASSERT_NE(size, 0u) << "no version information in kestrin.exe";
