@@ -387,7 +387,7 @@ LRESULT TreeControl::OnNotify(const NMHDR& header)
         TVHITTESTINFO hit{};
         if (m_pressedAt)
         {
-            hit.pt = *std::exchange(m_pressedAt, std::nullopt);
+            hit.pt = *m_pressedAt;
         }
         else
         {

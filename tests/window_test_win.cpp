@@ -167,7 +167,7 @@ protected:
     {
         RECT rect{};
         GetClientRect(control, &rect);
-        ClickAt(control, {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+        ClickAt(control, Centre(rect));
     }
 
     RECT LabelRect(const Node& node)
@@ -242,6 +242,34 @@ protected:
         ReleaseDC(tree, dc);
         for (std::size_t c = 0; c < 4; ++c)
             TreeView_Expand(tree, window->ItemOf(Category(c)), TVE_COLLAPSE);
+    }
+
+    static POINT Centre(const RECT& rect)
+    {
+        return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    }
+
+    // A check state set as UI Automation's Toggle sets it: TVM_SETITEM from another thread (the proxy's
+    // process), while this thread runs its message loop. Returns the tree's answer.
+    LRESULT SetCheckStateFromAnotherThread(const Node& node, int checkState)
+    {
+        TVITEMW item{};
+        item.mask = TVIF_HANDLE | TVIF_STATE;
+        item.hItem = window->ItemOf(node);
+        item.stateMask = TVIS_STATEIMAGEMASK;
+        item.state = INDEXTOSTATEIMAGEMASK(checkState);
+        LRESULT result = -1;
+        bool done = false;
+        std::thread proxy(
+            [&]
+            {
+                result = SendMessageW(window->Tree(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                done = true;
+            });
+        PumpUntil([&] { return done; });
+        proxy.join();
+        Pump();
+        return result;
     }
 
     Node& Entry(const wchar_t* key) { return *window->Form().TreeView1.FindByKey(key); }
@@ -744,7 +772,7 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
     EXPECT_FALSE(IsWindowEnabled(window->ApplyButton()));
 
     // On the label, then on the picture left of it.
-    ClickAt(window->Tree(), {(label.left + label.right) / 2, (label.top + label.bottom) / 2});
+    ClickAt(window->Tree(), Centre(label));
     EXPECT_TRUE(PumpUntil([&] { return noFind.Image() == ImageTicked; }));
     EXPECT_EQ(ItemData(noFind).iImage, 0);
     EXPECT_EQ(ItemData(noFind).iSelectedImage, 0);
@@ -787,13 +815,12 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
     Pump();
     Node& noSetFolders = Entry(L"NoSetFolders");
-    const RECT elsewhere = LabelRect(Entry(L"NoRun"));
-    POINT cursor{(elsewhere.left + elsewhere.right) / 2, (elsewhere.top + elsewhere.bottom) / 2};
+    POINT cursor = Centre(LabelRect(Entry(L"NoRun")));
     ClientToScreen(window->Tree(), &cursor);
     SetCursorPos(cursor.x, cursor.y);
     Pump(std::chrono::milliseconds(50));
-    const RECT target = LabelRect(noSetFolders);
-    const LPARAM at = MAKELPARAM((target.left + target.right) / 2, (target.top + target.bottom) / 2);
+    const POINT target = Centre(LabelRect(noSetFolders));
+    const LPARAM at = MAKELPARAM(target.x, target.y);
     PostMessageW(window->Tree(), WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(window->Tree(), WM_LBUTTONUP, 0, at);
     EXPECT_TRUE(PumpUntil([&] { return noSetFolders.Image() == ImageTicked; }));
@@ -885,48 +912,27 @@ TEST_F(RealWindow, AutomationToggle_CountsAsAClick_ClickAndSpaceStillCountOnce)
     ASSERT_TRUE(SetWindowSubclass(window->Handle(), WindowsTreeNotifications::OwnToggle, 7, 0));
     TreeView_Expand(tree, window->ItemOf(Category(0)), TVE_EXPAND);
     Pump();
-    const auto toggleFromAnotherThread = [&](const Node& node, int checkState)
-    {
-        TVITEMW item{};
-        item.mask = TVIF_HANDLE | TVIF_STATE;
-        item.hItem = window->ItemOf(node);
-        item.stateMask = TVIS_STATEIMAGEMASK;
-        item.state = INDEXTOSTATEIMAGEMASK(checkState);
-        LRESULT result = -1;
-        bool done = false;
-        std::thread proxy(
-            [&]
-            {
-                result = SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-                done = true;
-            });
-        PumpUntil([&] { return done; });
-        proxy.join();
-        Pump();
-        return result;
-    };
-
     Node& noRun = Entry(L"NoRun");
     ASSERT_EQ(noRun.Image(), ImageTicked);
-    EXPECT_TRUE(toggleFromAnotherThread(noRun, 1)) << "the toggle is taken, not refused";
+    EXPECT_TRUE(SetCheckStateFromAnotherThread(noRun, 1)) << "the toggle is taken, not refused";
     EXPECT_EQ(noRun.Image(), ImageUnticked);
     EXPECT_TRUE(IsWindowEnabled(window->ApplyButton()));
     EXPECT_EQ(ItemData(noRun).iImage, 1) << "the box picture follows the node";
     ExpectCheckStatesMatchTheNodes();
-    EXPECT_TRUE(toggleFromAnotherThread(noRun, 2));
+    EXPECT_TRUE(SetCheckStateFromAnotherThread(noRun, 2));
     EXPECT_EQ(noRun.Image(), ImageTicked);
     EXPECT_EQ(ItemData(noRun).iImage, 0);
     ExpectCheckStatesMatchTheNodes();
 
     // Categories have no box to toggle.
-    EXPECT_FALSE(toggleFromAnotherThread(Category(0), 2));
+    EXPECT_FALSE(SetCheckStateFromAnotherThread(Category(0), 2));
     EXPECT_EQ(Category(0).Image(), ImageFolderClosed);
     ExpectCheckStatesMatchTheNodes();
 
     // A click and Space, each echoed by the tree's own check-box handling: one toggle each.
     Node& noFind = Entry(L"NoFind");
     const RECT label = LabelRect(noFind);
-    ClickAt(tree, {(label.left + label.right) / 2, (label.top + label.bottom) / 2});
+    ClickAt(tree, Centre(label));
     EXPECT_TRUE(PumpUntil([&] { return noFind.Image() == ImageTicked; }));
     SetFocus(tree);
     Key(VK_SPACE);
@@ -976,32 +982,17 @@ TEST_F(RealWindow, EveryToggle_RaisesOneStateChangeEvent_ACategoryNone)
         events.clear();
         return count;
     };
-    const auto centre = [](const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; };
-
     select(explorer);
-    ClickAt(tree, centre(LabelRect(explorer)));
+    ClickAt(tree, Centre(LabelRect(explorer)));
     EXPECT_EQ(about(explorer), 0) << "a click on a category";
     select(noFind);
-    ClickAt(tree, centre(LabelRect(noFind)));
+    ClickAt(tree, Centre(LabelRect(noFind)));
     ASSERT_TRUE(PumpUntil([&] { return noFind.Image() == ImageTicked; }));
     EXPECT_EQ(about(noFind), 1) << "a click";
     Key(VK_SPACE);
     ASSERT_TRUE(PumpUntil([&] { return noFind.Image() == ImageUnticked; }));
     EXPECT_EQ(about(noFind), 1) << "Space";
-    TVITEMW item{};
-    item.mask = TVIF_HANDLE | TVIF_STATE;
-    item.hItem = window->ItemOf(noFind);
-    item.stateMask = TVIS_STATEIMAGEMASK;
-    item.state = INDEXTOSTATEIMAGEMASK(2);
-    bool done = false;
-    std::thread proxy(
-        [&]
-        {
-            SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-            done = true;
-        });
-    PumpUntil([&] { return done; });
-    proxy.join();
+    SetCheckStateFromAnotherThread(noFind, 2);
     EXPECT_EQ(noFind.Image(), ImageTicked);
     EXPECT_EQ(about(noFind), 1) << "automation's Toggle";
     UnhookWinEvent(hook);
@@ -1445,6 +1436,11 @@ std::string DpiAwarenessIn(const std::string& manifest)
     return manifest.substr(start + open.size(), end - start - open.size());
 }
 
+bool DeclaresPerMonitorV2(const std::string& manifest)
+{
+    return DpiAwarenessIn(manifest).rfind("PerMonitorV2", 0) == 0;
+}
+
 // kestrin.exe's size budget is its toolchain's (KESTRIN_SIZE_BUDGET, from tests/CMakeLists.txt): where a
 // toolchain has none, the size is reported and not held.
 constexpr unsigned long kSizeBudget = KESTRIN_SIZE_BUDGET;
@@ -1484,7 +1480,7 @@ TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
     const std::string text = ManifestOf(program);
     ASSERT_FALSE(text.empty());
     EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
-    EXPECT_EQ(DpiAwarenessIn(text).rfind("PerMonitorV2", 0), 0u) << text;
+    EXPECT_TRUE(DeclaresPerMonitorV2(text)) << text;
     EXPECT_NE(text.find("highestAvailable"), std::string::npos);
     EXPECT_NE(
         text.find(R"(name="Kestrin" version=")" KESTRIN_VERSION_STRING R"(.0" processorArchitecture="*")"),
@@ -1525,8 +1521,7 @@ TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
 // which carries kestrin.exe's resources.
 TEST(Resources, EveryProgramThatMeasuresWindowsDeclaresPerMonitorV2Awareness)
 {
-    EXPECT_EQ(DpiAwarenessIn(ManifestOf(GetModuleHandleW(nullptr))).rfind("PerMonitorV2", 0), 0u)
-        << "kestrin_window_tests.exe";
+    EXPECT_TRUE(DeclaresPerMonitorV2(ManifestOf(GetModuleHandleW(nullptr)))) << "kestrin_window_tests.exe";
     const std::string programs = KESTRIN_WINDOW_PROGRAMS;
     int checked = 0;
     for (std::size_t start = 0; start <= programs.size(); ++checked)
@@ -1539,7 +1534,7 @@ TEST(Resources, EveryProgramThatMeasuresWindowsDeclaresPerMonitorV2Awareness)
         ASSERT_NE(program, nullptr) << built;
         const std::string manifest = ManifestOf(program);
         FreeLibrary(program);
-        EXPECT_EQ(DpiAwarenessIn(manifest).rfind("PerMonitorV2", 0), 0u) << built << ":\n" << manifest;
+        EXPECT_TRUE(DeclaresPerMonitorV2(manifest)) << built << ":\n" << manifest;
     }
     EXPECT_GE(checked, 4); // the benchmark and its three yardsticks at least
 }
