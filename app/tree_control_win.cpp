@@ -343,7 +343,7 @@ LRESULT TreeControl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // The control is told of every style change but the check-box bit's: making its own boxes costs
         // 2.5 to 6 ms of start-up under Wine, for a list the program replaces at once, and a later change
         // of another bit would otherwise bring the bit along.
-        if (wParam != static_cast<WPARAM>(GWL_STYLE)) return CallControl(message, wParam, lParam);
+        if (static_cast<int>(wParam) != GWL_STYLE) return CallControl(message, wParam, lParam);
         auto& change = *reinterpret_cast<STYLESTRUCT*>(lParam);
         STYLESTRUCT told{change.styleOld & ~TVS_CHECKBOXES, change.styleNew & ~TVS_CHECKBOXES};
         const LRESULT result = CallControl(message, wParam, reinterpret_cast<LPARAM>(&told));
@@ -569,7 +569,8 @@ void TreeControl::NameForAccessibility()
     // A client sends WM_GETOBJECT many times: COM is started at the first only (each start is undone once,
     // when this object goes), and the name is asked for again until the runtime has taken it.
     if (!m_tree || m_named) return;
-    if (!std::exchange(m_comTried, true))
+    const bool askedBefore = std::exchange(m_comTried, true);
+    if (!askedBefore)
         m_comInitialised = Com.initialise && SUCCEEDED(Com.initialise(nullptr, COINIT_APARTMENTTHREADED));
     if (!m_accProps)
     {
@@ -582,10 +583,11 @@ void TreeControl::NameForAccessibility()
             return;
         m_accProps = static_cast<IAccPropServices*>(props);
     }
-    // Clients that read the tree before it had its name hear that it changed, once this question is answered.
     m_named = SUCCEEDED(m_accProps->SetHwndPropStr(m_tree, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
                                                    PROPID_ACC_NAME, kTreeAccessibleName));
-    if (m_named) PostMessageW(m_tree, kNameChanged, 0, 0);
+    // The client asking now reads the name, since the control answers it after this. One that read the tree
+    // at an earlier, failed try hears that it changed; told otherwise, a screen reader would say it twice.
+    if (m_named && askedBefore) PostMessageW(m_tree, kNameChanged, 0, 0);
 }
 
 // Annotations are kept apart from the window: they go before it does. COM stays until this object goes.

@@ -39,19 +39,20 @@ $ErrorActionPreference = 'Stop'
 
 Add-Type -AssemblyName UIAutomationClient
 Add-Type -AssemblyName UIAutomationTypes
-# Counts property-changed events; UI Automation raises them on a thread of its own, where a script block
+# Records the new value of each property-changed event; UI Automation raises them on a thread of its own, where a script block
 # could not run.
 Add-Type -ReferencedAssemblies ([System.Windows.Automation.AutomationElement].Assembly.Location),
     ([System.Windows.Automation.AutomationProperty].Assembly.Location) -TypeDefinition @'
-using System.Threading;
 using System.Windows.Automation;
 
 public class KestrinPropertyEvents
 {
-    int count;
-    public int Count { get { return Volatile.Read(ref count); } }
+    readonly System.Collections.Concurrent.ConcurrentQueue<string> values =
+        new System.Collections.Concurrent.ConcurrentQueue<string>();
+    public int Count { get { return values.Count; } }
+    public string Values { get { return string.Join(", ", values.ToArray()); } }
     public AutomationPropertyChangedEventHandler Handler() { return OnChanged; }
-    void OnChanged(object sender, AutomationPropertyChangedEventArgs e) { Interlocked.Increment(ref count); }
+    void OnChanged(object sender, AutomationPropertyChangedEventArgs e) { values.Enqueue(string.Format("{0}", e.NewValue)); }
 }
 '@
 Add-Type -TypeDefinition @'
@@ -443,7 +444,7 @@ try {
         Start-Sleep -Milliseconds 1000 # events come asynchronously
         [System.Windows.Automation.Automation]::RemoveAutomationPropertyChangedEventHandler($target, $toggleHandler)
         Check ($toggleEvents.Count -eq 1) `
-            ("automation hears of the toggle once: one ToggleState change event (there were $($toggleEvents.Count))")
+            ("automation hears of the toggle once: one ToggleState change event (there were $($toggleEvents.Count): $($toggleEvents.Values))")
         $enabled = Wait-For { $apply.Current.IsEnabled } 3000
         Check ($null -ne $enabled) '"Apply" is enabled after the toggle'
         foreach ($restriction in $Restrictions) {
