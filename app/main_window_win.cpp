@@ -66,8 +66,8 @@ bool MainWindow::RegisterWindowClass(HINSTANCE instance)
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = g_classIcons.big.Get();
-    windowClass.hIconSm = g_classIcons.small.Get();
+    windowClass.hIcon = g_classIcons.bigIcon.Get();
+    windowClass.hIconSm = g_classIcons.smallIcon.Get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
@@ -267,8 +267,8 @@ void MainWindow::LoadIcons()
     // Sized for the window's DPI; the window does not own what it is given, so the old icons go only
     // after the new ones are in place.
     WindowIcons icons = WindowIcons::Load(m_instance, m_dpi);
-    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.big.Get()));
-    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.small.Get()));
+    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.bigIcon.Get()));
+    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.smallIcon.Get()));
     m_icons = std::move(icons);
 }
 

@@ -27,8 +27,8 @@ struct WindowIcons
     static WindowIcons Load(HINSTANCE instance, UINT dpi);
 
     UINT dpi = USER_DEFAULT_SCREEN_DPI;
-    UniqueHicon big;
-    UniqueHicon small;
+    UniqueHicon bigIcon;
+    UniqueHicon smallIcon;
 };
 
 // The main window: shows the kestrin logic in a real window. It only translates messages into the

@@ -76,6 +76,55 @@ LOGFONTW FontOf(HFONT font)
     return logFont;
 }
 
+// Who holds the foreground: the window's class and its process's image name, for a test that finds it is
+// not its own window.
+std::wstring ForegroundHolder()
+{
+    const HWND holder = GetForegroundWindow();
+    if (!holder) return L"no window";
+    wchar_t className[128]{};
+    GetClassNameW(holder, className, static_cast<int>(std::size(className)));
+    DWORD processId = 0;
+    GetWindowThreadProcessId(holder, &processId);
+    std::wstring image = L"an unknown process";
+    if (const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId))
+    {
+        wchar_t path[MAX_PATH]{};
+        DWORD length = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, path, &length)) image.assign(path, length);
+        CloseHandle(process);
+    }
+    return L"a window of class \"" + std::wstring(className) + L"\" of " + image + L" (process " +
+           std::to_wstring(processId) + L")";
+}
+
+// Real input goes to the foreground window, and Windows gives the foreground to a process only on the
+// conditions SetForegroundWindow's documentation lists: on a CI runner its own console holds it, and a
+// plain request is refused. The ways UI test harnesses take it, in turn: the plain request; then with
+// this thread's input attached to the holder's; then after an input event of this process's own (an
+// empty mouse event, which moves and presses nothing), since the process that sent the last input may
+// take the foreground.
+bool TakeForeground(HWND window)
+{
+    const auto holds = [window] { return GetForegroundWindow() == window; };
+    if (holds() || (SetForegroundWindow(window) && holds())) return true;
+
+    const DWORD ours = GetCurrentThreadId();
+    const HWND holder = GetForegroundWindow();
+    const DWORD theirs = holder ? GetWindowThreadProcessId(holder, nullptr) : 0;
+    const bool attached = theirs && theirs != ours && AttachThreadInput(ours, theirs, TRUE);
+    BringWindowToTop(window);
+    SetForegroundWindow(window);
+    if (attached) AttachThreadInput(ours, theirs, FALSE);
+    if (holds()) return true;
+
+    INPUT nothing{};
+    nothing.type = INPUT_MOUSE;
+    SendInput(1, &nothing, sizeof nothing);
+    SetForegroundWindow(window);
+    return holds();
+}
+
 class RealWindow : public ::testing::Test
 {
 protected:
@@ -92,7 +141,10 @@ protected:
         window = std::make_unique<MainWindow>(registry, restart);
         window->OnEnded = [this] { ++ended; };
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), SW_SHOWNORMAL));
-        SetForegroundWindow(window->Handle());
+        ASSERT_TRUE(TakeForeground(window->Handle()))
+            << "the test's window could not take the foreground, so its keys and clicks would go elsewhere; "
+               "it is held by "
+            << ForegroundHolder();
         Pump();
         registry.ClearCalls();
     }
@@ -131,8 +183,16 @@ protected:
         return true;
     }
 
+    // Keys and clicks go where the foreground is: input sent anywhere else says so, not only what it missed.
+    void ExpectInputGoesHere()
+    {
+        if (GetForegroundWindow() != window->Handle())
+            ADD_FAILURE() << "input sent while " << ForegroundHolder() << " holds the foreground";
+    }
+
     void Key(WORD key, bool shift = false)
     {
+        ExpectInputGoesHere();
         std::vector<INPUT> inputs;
         const auto push = [&inputs](WORD vk, bool up)
         {
@@ -152,6 +212,7 @@ protected:
 
     void ClickAt(HWND control, POINT client)
     {
+        ExpectInputGoesHere();
         ClientToScreen(control, &client);
         SetCursorPos(client.x, client.y);
         Pump(std::chrono::milliseconds(50));
@@ -236,12 +297,45 @@ protected:
             SIZE extent{};
             GetTextExtentPoint32W(dc, node->Text().c_str(), static_cast<int>(node->Text().size()), &extent);
             const int end = (node->Parent() ? entryLeft : categoryLeft) + 2 + extent.cx;
-            EXPECT_LE(end, available) << std::string(node->Text().begin(), node->Text().end());
+            EXPECT_LE(end, available) << node->Text();
         }
         SelectObject(dc, before);
         ReleaseDC(tree, dc);
         for (std::size_t c = 0; c < 4; ++c)
             TreeView_Expand(tree, window->ItemOf(Category(c)), TVE_COLLAPSE);
+    }
+
+    // Where the first category's and the first entry's labels stand in a tree like the window's without
+    // state pictures: the same styles but the check boxes, the same font, pictures and indent.
+    std::pair<int, int> LabelLeftsWithoutStatePictures()
+    {
+        const HWND tree = window->Tree();
+        const HWND plain = CreateWindowExW(
+            static_cast<DWORD>(GetWindowLongPtrW(tree, GWL_EXSTYLE)), WC_TREEVIEWW, L"",
+            static_cast<DWORD>(GetWindowLongPtrW(tree, GWL_STYLE)) & ~static_cast<DWORD>(TVS_CHECKBOXES), 0,
+            0, 200, 200, window->Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+        if (!plain) return {INT_MIN, INT_MIN};
+        SendMessageW(plain, WM_SETFONT, static_cast<WPARAM>(SendMessageW(tree, WM_GETFONT, 0, 0)), FALSE);
+        TreeView_SetImageList(plain, window->Images(), TVSIL_NORMAL); // a tree never destroys this list
+        TreeView_SetIndent(plain, TreeView_GetIndent(tree));
+        TVINSERTSTRUCTW insert{};
+        insert.hInsertAfter = TVI_LAST;
+        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+        insert.hParent = TVI_ROOT;
+        insert.item.pszText = const_cast<wchar_t*>(L"Explorer");
+        insert.item.iImage = insert.item.iSelectedImage = ItemData(Category(0)).iImage;
+        const HTREEITEM category = TreeView_InsertItem(plain, &insert);
+        insert.hParent = category;
+        insert.item.pszText = const_cast<wchar_t*>(L"Hide Run Menu");
+        insert.item.iImage = insert.item.iSelectedImage = ItemData(Entry(L"NoRun")).iImage;
+        const HTREEITEM entry = TreeView_InsertItem(plain, &insert);
+        TreeView_Expand(plain, category, TVE_EXPAND);
+        RECT categoryLabel{INT_MIN};
+        RECT entryLabel{INT_MIN};
+        TreeView_GetItemRect(plain, category, &categoryLabel, TRUE);
+        TreeView_GetItemRect(plain, entry, &entryLabel, TRUE);
+        DestroyWindow(plain);
+        return {categoryLabel.left, entryLabel.left};
     }
 
     static POINT Centre(const RECT& rect)
@@ -421,10 +515,10 @@ TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
         EXPECT_EQ(FontOf(reinterpret_cast<HFONT>(SendMessageW(window->Tree(), WM_GETFONT, 0, 0))).lfHeight,
                   -MulDiv(800, dpi, 7200));
         ExpectEveryLabelFits();
-        const auto big = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0));
-        EXPECT_EQ(iconWidth(big), dpi::SystemMetric(SM_CXICON, dpiValue));
-        const auto small = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
-        EXPECT_EQ(iconWidth(small), dpi::SystemMetric(SM_CXSMICON, dpiValue));
+        const auto bigIcon = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0));
+        EXPECT_EQ(iconWidth(bigIcon), dpi::SystemMetric(SM_CXICON, dpiValue));
+        const auto smallIcon = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
+        EXPECT_EQ(iconWidth(smallIcon), dpi::SystemMetric(SM_CXSMICON, dpiValue));
         EXPECT_EQ(TreeView_GetImageList(window->Tree(), TVSIL_NORMAL), window->Images());
         EXPECT_EQ(ImageList_GetImageCount(window->Images()), 4);
         int pictureWidth = 0;
@@ -438,7 +532,7 @@ TEST_F(RealWindow, DpiChanges_LayOutFontsIconsAndPicturesAgainFromTheTwipsTable)
             const bool inUse = old == window->ButtonFont() || old == window->TreeFont();
             EXPECT_TRUE(inUse || GetObjectType(old) == 0) << "an old font was not deleted";
         }
-        const bool iconInUse = oldBig == big || oldBig == small;
+        const bool iconInUse = oldBig == bigIcon || oldBig == smallIcon;
         EXPECT_TRUE(iconInUse || iconWidth(oldBig) == 0) << "the old icon was not destroyed";
     }
     EXPECT_TRUE(registry.Calls().empty());
@@ -581,14 +675,15 @@ TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
     EXPECT_EQ(item.iImage, 1);
     EXPECT_EQ(item.iSelectedImage, 1) << "a selected off entry must not draw as ticked";
 
-    // Check states for the accessibility proxies, whose state pictures have no width: an entry's label
-    // stands where it would without them.
+    // Check states for the accessibility proxies, whose state pictures have no width where the system
+    // takes that, else one transparent pixel (StateImages below): every label stands where it would
+    // without them, or that one pixel further right.
     EXPECT_TRUE(GetWindowLongPtrW(window->Tree(), GWL_STYLE) & TVS_CHECKBOXES);
     const HIMAGELIST states = TreeView_GetImageList(window->Tree(), TVSIL_STATE);
     int stateWidth = 0;
     int stateHeight = 0;
     ASSERT_TRUE(ImageList_GetIconSize(states, &stateWidth, &stateHeight));
-    EXPECT_EQ(stateWidth, 0);
+    EXPECT_LE(stateWidth, 1);
     EXPECT_EQ(ImageList_GetImageCount(states), 3);
     Pump(); // the control would reset every check state here if it had no state list of ours
     ExpectCheckStatesMatchTheNodes();
@@ -618,9 +713,14 @@ TEST_F(RealWindow, Tree_MirrorsTheNodesWithTheirOwnSelectedAndExpandedPictures)
     EXPECT_EQ(TreeView_GetImageList(window->Tree(), TVSIL_STATE), states);
     ExpectCheckStatesMatchTheNodes();
 
+    const auto [categoryLeft, entryLeft] = LabelLeftsWithoutStatePictures();
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_EXPAND);
-    const int indent = static_cast<int>(TreeView_GetIndent(window->Tree()));
-    EXPECT_EQ(LabelRect(Entry(L"NoRun")).left - LabelRect(explorer).left, indent);
+    for (const auto& [label, plain] : {std::pair{LabelRect(explorer).left, categoryLeft},
+                                       std::pair{LabelRect(Entry(L"NoRun")).left, entryLeft}})
+    {
+        EXPECT_GE(label, plain);
+        EXPECT_LE(label, plain + stateWidth);
+    }
     TreeView_Expand(window->Tree(), window->ItemOf(explorer), TVE_COLLAPSE);
 
     // Expanded and collapsed as a user does it, with the arrow keys on the selected category.
@@ -798,6 +898,7 @@ TEST_F(RealWindow, MouseAndSpace_ToggleOnlyWhenANodeIsHit)
         clicks[i].type = INPUT_MOUSE;
         clicks[i].mi.dwFlags = i % 2 ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
     }
+    ExpectInputGoesHere();
     SendInput(4, clicks, sizeof(INPUT));
     PumpUntil(
         [&]
@@ -1092,8 +1193,16 @@ TEST(StateImages, NoWidthWhereTheSystemTakesIt_ElseOneTransparentPixel)
         ImageList_GetIconSize(list, &cx, &cy);
         return cx;
     };
+    // Whether this system takes a list of no width (Wine does; Windows' documentation does not say),
+    // asked of a list of the test's own: where it does, the program's list has no width.
+    const UniqueHimagelist asked(ImageList_Create(1, 1, ILC_COLOR24 | ILC_MASK, 3, 0));
+    const bool takesNoWidth = ImageList_SetIconSize(asked.Get(), 0, 1) &&
+                              ImageList_SetImageCount(asked.Get(), 3) && width(asked.Get()) == 0 &&
+                              ImageList_GetImageCount(asked.Get()) == 3;
+    std::printf("note: this system %s\n", takesNoWidth ? "takes a state list of no width"
+                                                       : "refuses a state list of no width: one pixel wide");
     const UniqueHimagelist taken = TreeControl::MakeStateImages();
-    EXPECT_EQ(width(taken.Get()), 0);
+    EXPECT_EQ(width(taken.Get()), takesNoWidth ? 0 : 1);
     EXPECT_EQ(ImageList_GetImageCount(taken.Get()), 3);
 
     const TreeControl::ResizeImageList lying = [](HIMAGELIST, int, int) -> BOOL { return TRUE; };
@@ -1196,7 +1305,7 @@ TEST(Restart, TheShutdownPrivilegeIsEnabledWhenTheQuestionIsAsked)
 // first asks for the tree (WM_GETOBJECT, which Windows sends for a screen reader or UI Automation), with
 // COM started for it once on the window's thread: the window works either way. The window may be
 // destroyed within a call from another process, so COM is stopped only after the message loop, when the
-// window's object goes; then the thread's apartment is as it was.
+// window's object goes: every start of the program's is matched by a stop.
 TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
 {
     PrepareAsTheProgramDoes();
@@ -1239,8 +1348,11 @@ TEST(AccessibleName, ComStartsOnTheWindowsThreadForTheNameAndStopsWithTheWindow)
         DispatchWaitingMessages();
         EXPECT_EQ(stops, 0) << "COM was stopped inside the window's destruction";
     }
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(apartment(), before) << "COM was left running on the thread";
+    EXPECT_EQ(stops, 1) << "COM was left running on the thread";
+    // The thread's apartment itself may stay: the input method (Wine's) or the text services (Windows')
+    // start COM on a UI thread for their own use and keep it. That is theirs, not the program's.
+    if (apartment() != before)
+        std::printf("note: COM stays on this thread after the window, started by a system component\n");
 }
 
 // A fixed dialog opens normal, whatever it is started with: maximized it would fill the screen with its
@@ -1561,15 +1673,20 @@ TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageW(&message);
     };
-    cycle(); // the first one loads libraries and registers the window class
+    // The first cycle loads libraries and registers the window class; system components (themes, the input
+    // method, icon caches) make some objects of their own only when first needed and keep them. So the
+    // counts are taken after a warm-up round, and must not grow over a second round as long.
+    constexpr int kRound = 10;
+    for (int i = 0; i < 1 + kRound; ++i)
+        cycle();
     const int before = restart.asked;
     const auto handles = under->HandleCount();
     const DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     const DWORD user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < kRound; ++i)
         cycle();
 
-    EXPECT_EQ(restart.asked, before + 20) << "every cycle must have applied";
+    EXPECT_EQ(restart.asked, before + kRound) << "every cycle must have applied";
     ASSERT_TRUE(handles.has_value());
     EXPECT_EQ(under->HandleCount(), handles);
     // Wine answers 0 for these; Windows counts them.
@@ -1582,7 +1699,7 @@ TEST(Handles, RepeatedLoadClickApplyCycles_LeaveNothingBehind)
     {
         std::printf("note: GDI and USER object counts are not available on this system\n");
     }
-    // Every second cycle switched the four back off, so the last (even) one leaves them on.
+    // Every second cycle switched the four back off, so the last (the 21st) leaves them on.
     EXPECT_EQ(under->GetValue(Module1::PolicyKeyPath(L"Dos"), L"Disabled"),
               (MemoryRegistry::Value{kRegDword, {1, 0, 0, 0}}));
     ClearPolicyKeys(*under);
