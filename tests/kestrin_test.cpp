@@ -334,7 +334,7 @@ TEST(Layout, EveryLabelFitsBesideTheScrollBarInTahomaAtEveryDpi)
             for (const wchar_t c : text)
                 width += (tahoma.at(c) * pixelsPerEm + 500) / 1000;
             const int end = (entry ? indent : 0) + picture + 2 + width + 2;
-            EXPECT_LE(end, client) << dpi << " DPI: " << std::string(text.begin(), text.end());
+            EXPECT_LE(end, client) << dpi << " DPI: " << text;
         }
     }
 }

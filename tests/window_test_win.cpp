@@ -1523,7 +1523,11 @@ std::wstring ProgramPath(std::string path = KESTRIN_EXE)
         std::replace(path.begin(), path.end(), '/', '\\');
         path = "Z:" + path;
     }
-    return {path.begin(), path.end()};
+    // The compilers are given UTF-8 sources and strings (MSVC with /utf-8).
+    std::wstring wide(path.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), static_cast<int>(wide.size()))));
+    return wide;
 }
 
 // A program's embedded manifest (RT_MANIFEST 1, the one CreateProcess reads), or nothing.
