@@ -74,7 +74,8 @@ elif ! grep 'was changed after it was signed' reproduce-tampered.txt >&2; then
 fi
 
 # tools/reproduce, as a rebuilder without the CA runs it: the signed file is accepted, its signer named.
-git=(git -c safe.directory="$source_dir" -C "$source_dir")
+# (The throwaway commit needs a name to be made by; any will do.)
+git=(git -c safe.directory="$source_dir" -c user.name=kestrin-test -c user.email=kestrin-test@invalid -C "$source_dir")
 revision="$("${git[@]}" stash create)"
 status=0
 "$tools/reproduce" --revision "${revision:-HEAD}" signed.exe >reproduce.txt 2>&1 || status=$?
