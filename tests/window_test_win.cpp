@@ -1581,7 +1581,8 @@ TEST(Resources, TheProgramCarriesVersionManifestIconAndTheFourPictures)
     ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, version.data()));
     for (const auto& [name, expected] :
          {std::pair{L"ProductName", L"Windows Kestrin"}, std::pair{L"OriginalFilename", L"kestrin.exe"},
-          std::pair{L"FileVersion", L"" KESTRIN_VERSION_STRING}})
+          std::pair{L"FileVersion", L"" KESTRIN_VERSION_STRING},
+          std::pair{L"LegalCopyright", L"Copyright (c) 2026 the Kestrin authors (MIT License)"}})
     {
         wchar_t* value = nullptr;
         UINT length = 0;
