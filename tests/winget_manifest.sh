@@ -67,6 +67,7 @@ check(manifests["version"].get("DefaultLocale") == manifests["defaultLocale"].ge
 installer = manifests["installer"]
 check(installer.get("InstallerType") == "portable", f"InstallerType {installer.get('InstallerType')!r}")
 check(installer.get("Commands") == ["kestrin"], f"Commands {installer.get('Commands')!r}")
+check(installer.get("Scope") == "machine", f"Scope {installer.get('Scope')!r}: an elevating program in a user's folder")
 entries = installer.get("Installers") or []
 check(len(entries) == 1, f"{len(entries)} installers")
 for entry in entries:

@@ -45,18 +45,25 @@ public static class KestrinForeground
 }
 '@
 
+# First the foreground, which the capture cannot lose: as it is now, after the step that failed (the window
+# tests name the holder of their own time in their failure messages).
+Write-Host "The foreground now: $([KestrinForeground]::Describe())"
 $bounds = [System.Windows.Forms.SystemInformation]::VirtualScreen
-$bitmap = New-Object System.Drawing.Bitmap $bounds.Width, $bounds.Height
 try {
-    $graphics = [System.Drawing.Graphics]::FromImage($bitmap)
+    $bitmap = New-Object System.Drawing.Bitmap $bounds.Width, $bounds.Height
     try {
-        $graphics.CopyFromScreen($bounds.Left, $bounds.Top, 0, 0, $bitmap.Size)
+        $graphics = [System.Drawing.Graphics]::FromImage($bitmap)
+        try {
+            $graphics.CopyFromScreen($bounds.Left, $bounds.Top, 0, 0, $bitmap.Size)
+        } finally {
+            $graphics.Dispose()
+        }
+        $bitmap.Save($Path, [System.Drawing.Imaging.ImageFormat]::Png)
     } finally {
-        $graphics.Dispose()
+        $bitmap.Dispose()
     }
-    $bitmap.Save($Path, [System.Drawing.Imaging.ImageFormat]::Png)
-} finally {
-    $bitmap.Dispose()
+    Write-Host "The desktop, $($bounds.Width) x $($bounds.Height): $Path"
+} catch {
+    # A session without an interactive desktop (locked, or a service's) has nothing to capture.
+    Write-Host "No screenshot of the desktop: $($_.Exception.Message)"
 }
-Write-Host "The desktop, $($bounds.Width) x $($bounds.Height): $Path"
-Write-Host "The foreground: $([KestrinForeground]::Describe())"

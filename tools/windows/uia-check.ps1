@@ -404,7 +404,8 @@ try {
                 Check $false """Explorer"" and ""$($childNames[0])"" have rectangles on the screen"
             } else {
                 $offset = [int][Math]::Round($entryRect.Left - $categoryRect.Left)
-                $outcomes = @{ 0 = 'state pictures of no width'; 1 = 'state pictures one pixel wide, the fallback' }
+                # Which one the offset shows; the window tests read the state list's width itself.
+                $outcomes = @{ 0 = 'as with state pictures of no width'; 1 = 'one pixel more, as with the fallback' }
                 $how = $outcomes[$offset - $indent]
                 Check ($null -ne $how) `
                     ("""$($childNames[0])"" starts one indent ($indent px) right of ""Explorer"", or one pixel " +
